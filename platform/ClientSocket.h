@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+class QTcpSocket;
+
+namespace qm {
+
+class SocketError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A non-blocking TCP client with event handlers, reporting on the thread that owns it.
+//
+// - Active is true from the connect event until the disconnect event.
+// - Host and Port are written while the socket is inactive.
+// - setActive(true) starts the name lookup and connection and returns at once. When the
+//   start fails at once (no host, a port outside 1..65535), OnDisconnect runs inside the
+//   call and then SocketError is raised.
+// - OnConnect runs when the connection is made, with Active already true.
+// - OnError runs when the connection cannot be made or a later operation fails; when the
+//   handler leaves errorCode non-zero, the failure is passed on as SocketError to the
+//   exception display and the socket is closed with OnDisconnect. When it sets errorCode
+//   to 0 nothing more happens for that failure.
+// - A failed name lookup runs OnDisconnect and passes the failure to the exception display.
+// - OnDisconnect runs when the peer closes the connection, and inside setActive(false) on a
+//   connected socket. setActive(false) on an inactive socket does nothing.
+class TClientSocket final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TClientSocket(QObject *parent = nullptr);
+    ~TClientSocket() override;
+
+    bool Active() const;
+    void setActive(bool active);
+
+    QString Host;
+    int Port = 0;
+
+    std::function<void()> OnConnect;
+    std::function<void()> OnDisconnect;
+    std::function<void(int &errorCode)> OnError;
+
+private:
+    void startLookup();
+    void connectTo(const class QHostAddress &address);
+    void handleConnected();
+    void handleDisconnected();
+    void handleError();
+    void closeQuietly();
+
+    std::unique_ptr<QTcpSocket> m_socket;
+    bool m_active = false;
+    int m_lookupId = -1;
+};
+
+} // namespace qm

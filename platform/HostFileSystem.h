@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/FileSystem.h"
+#include "platform/WinePrefix.h"
+
+namespace qm {
+
+// The game's files where they really are: Windows paths resolved through a Wine prefix.
+class HostFileSystem final : public FileSystem
+{
+public:
+    explicit HostFileSystem(WinePrefix prefix);
+
+    bool exists(const QString &path) const override;
+    bool readWholeFile(const QString &path, std::string &contents) const override;
+    bool listFolder(const QString &folder,
+                    const std::function<void(const QByteArray &name)> &entry) const override;
+    bool deleteFile(const QString &folder, const QByteArray &name) const override;
+
+private:
+    WinePrefix m_prefix;
+};
+
+// The files of the default Wine prefix, for code that is given no other.
+const FileSystem &hostFileSystem();
+
+} // namespace qm

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace qm {
+
+// The Wine prefix that the Windows game runs in: its drives are the links in
+// "dosdevices", its HKEY_CURRENT_USER hive is "user.reg".
+class WinePrefix final
+{
+public:
+    // $WINEPREFIX when set and not empty, else ~/.wine.
+    static QString defaultLocation();
+
+    explicit WinePrefix(const QString &dir = defaultLocation());
+
+    const QString &dir() const { return m_dir; }
+
+    // Where a Windows path lies on this host, as the bytes to hand to the system.
+    // "\" and "/" both separate; a drive letter resolves through "dosdevices/<x>:";
+    // a component that does not exist exactly is matched case-insensitively, as Windows
+    // would; empty components and "." are skipped, ".." goes up. A path that starts with
+    // a separator is a host path. A relative path is relative to the current folder.
+    // Components that match nothing are kept as written, so the result then names
+    // nothing. Nothing when the drive does not exist.
+    std::optional<QByteArray> toHostPath(const QString &windowsPath) const;
+
+private:
+    QString m_dir;
+};
+
+} // namespace qm
