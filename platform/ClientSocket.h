@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 
+class QHostAddress;
 class QTcpSocket;
 
 namespace qm {
@@ -51,16 +52,25 @@ public:
     std::function<void(int &errorCode)> OnError;
 
 private:
-    void startLookup();
-    void connectTo(const class QHostAddress &address);
+    void startAttempt();
+    void lookupFailed(const QString &host, const QString &reason);
+    void connectTo(const QHostAddress &address);
     void handleConnected();
     void handleDisconnected();
     void handleError();
-    void closeQuietly();
+    void discardSocket();
 
-    std::unique_ptr<QTcpSocket> m_socket;
-    bool m_active = false;
+    // The socket of the current attempt or connection, deleted later because it may be
+    // in the middle of emitting a signal when it is let go.
+    QTcpSocket *m_socket = nullptr;
+    bool m_active = false;  // between the connect and the disconnect event
+    bool m_pending = false; // a lookup or connection attempt is under way
+    // Bumped whenever an attempt starts or ends, so that late results of an attempt that
+    // was given up are recognised and dropped.
+    quint64 m_generation = 0;
     int m_lookupId = -1;
+    QString m_host; // Host and Port as they were when the attempt started
+    int m_port = 0;
 };
 
 } // namespace qm

@@ -1,0 +1,398 @@
+#include "platform/ClientSocket.h"
+#include "platform/Exceptions.h"
+
+#include <QHostAddress>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+#include <stdexcept>
+
+using namespace qm;
+
+namespace {
+
+// What a socket reported, kept outside the socket so that it outlives it.
+struct Events
+{
+    int connects = 0;
+    int disconnects = 0;
+    int errors = 0;
+    int lastErrorCode = 0;
+    bool activeAtConnect = false;
+    int total() const { return connects + disconnects + errors; }
+};
+
+// Handlers as the program installs them; the error handler clears the code or leaves it.
+void attach(TClientSocket &socket, Events &events, bool clearErrorCode = true)
+{
+    QPointer<TClientSocket> guard(&socket);
+    socket.OnConnect = [&events, guard] {
+        ++events.connects;
+        events.activeAtConnect = guard && guard->Active();
+    };
+    socket.OnDisconnect = [&events] { ++events.disconnects; };
+    socket.OnError = [&events, clearErrorCode](int &code) {
+        ++events.errors;
+        events.lastErrorCode = code;
+        if (clearErrorCode)
+            code = 0;
+    };
+}
+
+// A port on 127.0.0.1 where nobody listens: bound once, then let go.
+quint16 closedPort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost))
+        return 0;
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+} // namespace
+
+class ClientSocketTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void connectReportsActive_data();
+    void connectReportsActive();
+    void peerCloseReportsDisconnect();
+    void closingConnectedReportsInsideCall();
+    void refusedConnection_data();
+    void refusedConnection();
+    void startFailsAtOnce_data();
+    void startFailsAtOnce();
+    void lookupFailure_data();
+    void lookupFailure();
+    void deactivatingInactiveDoesNothing();
+    void cancelPendingAttempt_data();
+    void cancelPendingAttempt();
+    void noEventsAfterDestruction_data();
+    void noEventsAfterDestruction();
+    void handlerFailureGoesToDisplay();
+
+private:
+    // Connects `socket` to m_server and returns the server's end of the connection.
+    QTcpSocket *connectToServer(TClientSocket &socket, Events &events);
+
+    QTcpServer m_server;
+    QStringList m_shown;
+    ExceptionDisplay m_previousDisplay;
+};
+
+void ClientSocketTest::initTestCase()
+{
+    QVERIFY(m_server.listen(QHostAddress::LocalHost));
+}
+
+void ClientSocketTest::init()
+{
+    m_shown.clear();
+    m_previousDisplay = setExceptionDisplay([this](const QString &message) { m_shown << message; });
+}
+
+void ClientSocketTest::cleanup()
+{
+    setExceptionDisplay(m_previousDisplay);
+    while (QTcpSocket *peer = m_server.nextPendingConnection())
+        delete peer;
+}
+
+QTcpSocket *ClientSocketTest::connectToServer(TClientSocket &socket, Events &events)
+{
+    socket.Host = QStringLiteral("127.0.0.1");
+    socket.Port = m_server.serverPort();
+    socket.setActive(true);
+    if (!QTest::qWaitFor([&] { return events.connects == 1; }))
+        return nullptr;
+    if (!m_server.hasPendingConnections() && !m_server.waitForNewConnection(5000))
+        return nullptr;
+    QTcpSocket *peer = m_server.nextPendingConnection();
+    peer->setParent(this);
+    return peer;
+}
+
+void ClientSocketTest::connectReportsActive_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::newRow("address") << "127.0.0.1";
+    // The listener is IPv4 only: this also shows that IPv4 is preferred.
+    QTest::newRow("localhost") << "localhost";
+}
+
+void ClientSocketTest::connectReportsActive()
+{
+    QFETCH(QString, host);
+    TClientSocket socket;
+    Events events;
+    attach(socket, events);
+
+    socket.Host = host;
+    socket.Port = m_server.serverPort();
+    socket.setActive(true);
+    QCOMPARE(events.total(), 0); // returns at once
+    QVERIFY(!socket.Active());
+
+    QTRY_COMPARE(events.connects, 1);
+    QVERIFY(events.activeAtConnect);
+    QVERIFY(socket.Active());
+    QVERIFY(m_server.hasPendingConnections() || m_server.waitForNewConnection(5000));
+    QCOMPARE(events.disconnects, 0);
+    QCOMPARE(events.errors, 0);
+    QVERIFY(m_shown.isEmpty());
+}
+
+void ClientSocketTest::peerCloseReportsDisconnect()
+{
+    TClientSocket socket;
+    Events events;
+    attach(socket, events);
+    QTcpSocket *peer = connectToServer(socket, events);
+    QVERIFY(peer);
+
+    peer->close();
+    QTRY_COMPARE(events.disconnects, 1);
+    QVERIFY(!socket.Active());
+    QCOMPARE(events.errors, 0); // a close by the peer is no failure
+    QVERIFY(m_shown.isEmpty());
+}
+
+void ClientSocketTest::closingConnectedReportsInsideCall()
+{
+    TClientSocket socket;
+    Events events;
+    attach(socket, events);
+    QTcpSocket *peer = connectToServer(socket, events);
+    QVERIFY(peer);
+
+    socket.setActive(false);
+    QCOMPARE(events.disconnects, 1);
+    QVERIFY(!socket.Active());
+    QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState); // really closed
+    QTest::qWait(100);
+    QCOMPARE(events.disconnects, 1); // not reported a second time
+    QCOMPARE(events.errors, 0);
+    QVERIFY(m_shown.isEmpty());
+}
+
+void ClientSocketTest::refusedConnection_data()
+{
+    QTest::addColumn<bool>("clearErrorCode");
+    QTest::newRow("handler clears the code: nothing more") << true;
+    QTest::newRow("handler leaves the code: shown and closed") << false;
+}
+
+void ClientSocketTest::refusedConnection()
+{
+    QFETCH(bool, clearErrorCode);
+    const quint16 port = closedPort();
+    QVERIFY(port != 0);
+
+    TClientSocket socket;
+    Events events;
+    attach(socket, events, clearErrorCode);
+    socket.Host = QStringLiteral("127.0.0.1");
+    socket.Port = port;
+    socket.setActive(true);
+    QCOMPARE(events.total(), 0);
+
+    QTRY_COMPARE(events.errors, 1);
+    QVERIFY(events.lastErrorCode != 0);
+    QVERIFY(!socket.Active());
+    if (clearErrorCode) {
+        QTest::qWait(100);
+        QCOMPARE(events.disconnects, 0);
+        QVERIFY(m_shown.isEmpty());
+    } else {
+        QTRY_COMPARE(events.disconnects, 1);
+        QCOMPARE(m_shown.size(), 1);
+        QVERIFY2(m_shown.first().contains(QString::number(port)), qPrintable(m_shown.first()));
+    }
+    QCOMPARE(events.connects, 0);
+    QCOMPARE(events.errors, 1);
+
+    // The failed attempt left the client ready for another one.
+    const int disconnectsBefore = events.disconnects;
+    QTcpSocket *peer = connectToServer(socket, events);
+    QVERIFY(peer);
+    QVERIFY(socket.Active());
+    QCOMPARE(events.disconnects, disconnectsBefore);
+    QCOMPARE(events.errors, 1);
+}
+
+void ClientSocketTest::startFailsAtOnce_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+
+    const int listening = m_server.serverPort();
+    QTest::newRow("empty host") << "" << listening;
+    QTest::newRow("port 0") << "127.0.0.1" << 0;
+    QTest::newRow("port -1") << "127.0.0.1" << -1;
+    QTest::newRow("port 70000") << "127.0.0.1" << 70000;
+    QTest::newRow("port 65536") << "127.0.0.1" << 65536;
+    // Cut to 16 bits this would reach the listener.
+    QTest::newRow("port wrapping onto a listener") << "127.0.0.1" << listening + 65536;
+    QTest::newRow("negative port wrapping onto a listener") << "127.0.0.1" << listening - 65536;
+}
+
+void ClientSocketTest::startFailsAtOnce()
+{
+    QFETCH(QString, host);
+    QFETCH(int, port);
+
+    TClientSocket socket;
+    Events events;
+    attach(socket, events);
+    socket.Host = host;
+    socket.Port = port;
+
+    int disconnectsAtThrow = -1;
+    try {
+        socket.setActive(true);
+        QFAIL("SocketError expected");
+    } catch (const SocketError &) {
+        disconnectsAtThrow = events.disconnects;
+    }
+    QCOMPARE(disconnectsAtThrow, 1); // reported inside the call, before the exception
+    QVERIFY(!socket.Active());
+
+    QTest::qWait(200);
+    QCOMPARE(events.total(), 1); // and nothing after
+    QVERIFY(m_shown.isEmpty());
+    QVERIFY(!m_server.hasPendingConnections());
+}
+
+void ClientSocketTest::lookupFailure_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::newRow("under .invalid") << "name.invalid";
+    QTest::newRow("upper case") << "QUENMAR.INVALID";
+}
+
+void ClientSocketTest::lookupFailure()
+{
+    QFETCH(QString, host);
+    TClientSocket socket;
+    Events events;
+    attach(socket, events);
+    socket.Host = host;
+    socket.Port = 1234;
+
+    socket.setActive(true); // no exception: the failure comes later
+    QCOMPARE(events.total(), 0);
+    QVERIFY(m_shown.isEmpty());
+
+    QTRY_COMPARE(events.disconnects, 1);
+    QTRY_COMPARE(m_shown.size(), 1);
+    QVERIFY2(m_shown.first().contains(host), qPrintable(m_shown.first()));
+    QCOMPARE(events.connects, 0);
+    QCOMPARE(events.errors, 0);
+    QVERIFY(!socket.Active());
+}
+
+void ClientSocketTest::deactivatingInactiveDoesNothing()
+{
+    TClientSocket socket;
+    Events events;
+    attach(socket, events);
+    socket.setActive(false);
+    socket.Host = QStringLiteral("127.0.0.1");
+    socket.Port = m_server.serverPort();
+    socket.setActive(false);
+    QTest::qWait(100);
+    QCOMPARE(events.total(), 0);
+    QVERIFY(!socket.Active());
+    QVERIFY(m_shown.isEmpty());
+}
+
+void ClientSocketTest::cancelPendingAttempt_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("toServer");
+    QTest::newRow("lookup under way") << "name.invalid" << false;
+    QTest::newRow("connection under way") << "127.0.0.1" << true;
+    QTest::newRow("refused connection under way") << "127.0.0.1" << false;
+}
+
+// Deactivating an attempt that is still under way drops it without any event.
+void ClientSocketTest::cancelPendingAttempt()
+{
+    QFETCH(QString, host);
+    QFETCH(bool, toServer);
+
+    TClientSocket socket;
+    Events events;
+    attach(socket, events, false);
+    socket.Host = host;
+    socket.Port = toServer ? m_server.serverPort() : closedPort();
+    socket.setActive(true);
+    socket.setActive(false);
+    QTest::qWait(300);
+    QCOMPARE(events.total(), 0);
+    QVERIFY(m_shown.isEmpty());
+    QVERIFY(!socket.Active());
+
+    // A new attempt is reported once, untouched by the old one.
+    QTcpSocket *peer = connectToServer(socket, events);
+    QVERIFY(peer);
+    QTest::qWait(100);
+    QCOMPARE(events.total(), 1);
+}
+
+void ClientSocketTest::noEventsAfterDestruction_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("waitForConnection");
+    QTest::newRow("lookup under way") << "name.invalid" << false;
+    QTest::newRow("connection under way") << "127.0.0.1" << false;
+    QTest::newRow("connected") << "127.0.0.1" << true;
+}
+
+void ClientSocketTest::noEventsAfterDestruction()
+{
+    QFETCH(QString, host);
+    QFETCH(bool, waitForConnection);
+
+    Events events;
+    auto socket = std::make_unique<TClientSocket>();
+    attach(*socket, events, false);
+    socket->Host = host;
+    socket->Port = m_server.serverPort();
+    socket->setActive(true);
+    if (waitForConnection)
+        QTRY_COMPARE(events.connects, 1);
+    const int before = events.total();
+
+    socket.reset();
+    QTest::qWait(300);
+    QCOMPARE(events.total(), before);
+    QVERIFY(m_shown.isEmpty());
+}
+
+// An exception escaping a handler must not unwind through the event loop.
+void ClientSocketTest::handlerFailureGoesToDisplay()
+{
+    TClientSocket socket;
+    Events events;
+    attach(socket, events);
+    socket.OnConnect = [] { throw std::runtime_error("handler failed"); };
+    socket.Host = QStringLiteral("127.0.0.1");
+    socket.Port = m_server.serverPort();
+    socket.setActive(true);
+    QTRY_COMPARE(m_shown, QStringList{QStringLiteral("handler failed")});
+    QVERIFY(socket.Active());
+}
+
+QTEST_GUILESS_MAIN(ClientSocketTest)
+#include "tst_clientsocket.moc"
