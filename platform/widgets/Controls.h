@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+
+class QLineEdit;
+class QToolButton;
+
+namespace qm {
+
+// A label that reacts to a click of the left mouse button (and to the keyboard when it
+// is given focus), for the links of the password page.
+class TLinkLabel final : public QLabel
+{
+    Q_OBJECT
+
+public:
+    explicit TLinkLabel(QWidget *parent = nullptr);
+
+    std::function<void()> OnClick;
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+};
+
+// A button drawn flat as an underlined link on its own background colour.
+class TElPopupButton final : public QPushButton
+{
+    Q_OBJECT
+
+public:
+    explicit TElPopupButton(QWidget *parent = nullptr);
+
+    std::function<void()> OnClick;
+};
+
+// A read-only memo. Lines added while a handler runs are collected and shown together
+// when the event loop next runs, so that adding many lines stays linear.
+class TMemo final : public QPlainTextEdit
+{
+    Q_OBJECT
+
+public:
+    explicit TMemo(QWidget *parent = nullptr);
+
+    void addLine(const QString &line);
+    // Every line: those shown and those still waiting.
+    QStringList lines() const;
+    // Shows the waiting lines now.
+    void flush();
+
+private:
+    QStringList m_shown;
+    QStringList m_pending;
+    bool m_flushQueued = false;
+};
+
+// A one-line folder edit with a browse button that opens the system's folder chooser.
+class ElFolderNameEdit final : public QWidget
+{
+    Q_OBJECT
+    Q_PROPERTY(QString text READ text WRITE setText)
+
+public:
+    explicit ElFolderNameEdit(QWidget *parent = nullptr);
+
+    QString text() const;
+    void setText(const QString &text);
+    QLineEdit *lineEdit() const { return m_edit; }
+    QToolButton *browseButton() const { return m_button; }
+
+    QString DialogTitle;
+    // Where the chooser opens for a given text; the text itself when not set.
+    std::function<QString(const QString &text)> StartFolder;
+    // Runs on every change of the text, typed or chosen.
+    std::function<void()> OnChange;
+
+    void browse();
+
+private:
+    QLineEdit *m_edit;
+    QToolButton *m_button;
+};
+
+} // namespace qm

@@ -1,0 +1,260 @@
+// Finding the installation when the window is shown, and the folder prompt.
+
+#include "WindowFixture.h"
+
+#include <QLineEdit>
+
+using fixture::Prefix;
+using fixture::Window;
+
+class TestDetection : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void foundThroughRegistry();
+    void usualFolders_data();
+    void usualFolders();
+    void headerVersion_data();
+    void headerVersion();
+    void registryValueNotText();
+    void notFound();
+    void folderPromptTypedLetterByLetter();
+    void folderPromptJoinsTextUnchanged_data();
+    void folderPromptJoinsTextUnchanged();
+    void folderPromptBrowse();
+};
+
+void TestDetection::foundThroughRegistry()
+{
+    Prefix prefix;
+    prefix.copyUserReg(QStringLiteral(QM_TEST_DATA "/user.reg"));
+    // A header version that must not win over the registry's.
+    prefix.makeInstallation(QStringLiteral("drive_c/Program Files/QuenmarOnline"),
+                            "# Quenmar Online 9.9 header\r\nHOST = Game.Quenmar.Test\r\nPORT=7171\r\n");
+    Window window(prefix);
+    TForm1 &form = window.show();
+
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 0);
+    QCOMPARE(form.Label3->text(), QStringLiteral("C:\\Program Files\\QuenmarOnline"));
+    QCOMPARE(form.Label4->text(), QStringLiteral("7.4 beta"));
+    QCOMPARE(form.Label15->text(), QStringLiteral("game.quenmar.test"));
+    QCOMPARE(form.Label17->text(), QStringLiteral("7171"));
+    QCOMPARE(form.InstallFolder, QStringLiteral("C:\\Program Files\\QuenmarOnline"));
+    QVERIFY(window.exceptions.isEmpty());
+}
+
+void TestDetection::usualFolders_data()
+{
+    QTest::addColumn<QStringList>("existing"); // host folders below the prefix
+    QTest::addColumn<QByteArray>("directoryValue");
+    QTest::addColumn<QString>("expected");     // "" for not found
+
+    const QString c1 = QStringLiteral("drive_c/Program Files/QuenmarOnline");
+    const QString d = QStringLiteral("drive_d/program files/QUENMARONLINE");
+    const QString e = QStringLiteral("drive_e/Program Files/QuenmarOnline");
+    const QString c4 = QStringLiteral("drive_c/QuenmarOnline");
+    const QByteArray none;
+    QTest::newRow("first only") << QStringList{c1} << none << QStringLiteral("c:\\Program files\\QuenmarOnline");
+    QTest::newRow("second only, stored in its mixed case")
+        << QStringList{d} << none << QStringLiteral("d:\\Program files\\QuenmarOnline");
+    QTest::newRow("third only") << QStringList{e} << none << QStringLiteral("e:\\Program files\\QuenmarOnline");
+    QTest::newRow("first and fourth: the last wins") << QStringList{c1, c4} << none << QStringLiteral("c:\\QuenmarOnline");
+    QTest::newRow("first three: the third wins")
+        << QStringList{c1, d, e} << none << QStringLiteral("e:\\Program files\\QuenmarOnline");
+    QTest::newRow("none") << QStringList{} << none << QString();
+    QTest::newRow("registry folder of one character counts as none")
+        << QStringList{c4} << QByteArray("\"Directory\"=\"x\"") << QStringLiteral("c:\\QuenmarOnline");
+    QTest::newRow("registry folder of one character and no usual folder")
+        << QStringList{} << QByteArray("\"Directory\"=\"x\"") << QString();
+    QTest::newRow("registry folder of two characters is not tested")
+        << QStringList{c1} << QByteArray("\"Directory\"=\"q:\"") << QStringLiteral("q:");
+}
+
+void TestDetection::usualFolders()
+{
+    QFETCH(QStringList, existing);
+    QFETCH(QByteArray, directoryValue);
+    QFETCH(QString, expected);
+    Prefix prefix;
+    prefix.addDrive('d');
+    prefix.addDrive('e');
+    prefix.writeUserReg(directoryValue.isNull() ? QByteArray("@=\"\"") : directoryValue);
+    for (const QString &folder : existing)
+        prefix.makeFolder(folder);
+    Window window(prefix);
+    TForm1 &form = window.show();
+
+    if (expected.isEmpty()) {
+        QCOMPARE(form.ElPageControl1->ActivePageIndex(), 4);
+        QCOMPARE(form.Label3->text(), QStringLiteral("not found"));
+    } else {
+        QCOMPARE(form.ElPageControl1->ActivePageIndex(), 0);
+        QCOMPARE(form.InstallFolder, expected);
+        QCOMPARE(form.Label3->text(), expected);
+        // A folder without settings: the reader's answers for a missing file.
+        QCOMPARE(form.Label15->text(), QString());
+        QCOMPARE(form.Label17->text(), QStringLiteral("8078"));
+    }
+}
+
+void TestDetection::headerVersion_data()
+{
+    QTest::addColumn<QByteArray>("registryVersion"); // null: no "Version" value
+    QTest::addColumn<QByteArray>("settings");        // null: no settings file
+    QTest::addColumn<QString>("expected");
+
+    const QByteArray none;
+    QTest::newRow("version and blank") << none << QByteArray("# Quenmar Online 7.4 beta\nHOST=a\n")
+                                       << QStringLiteral("7.4 ");
+    QTest::newRow("no blank after the header at all") << none << QByteArray("# Quenmar Online 7.4") << QString();
+    QTest::newRow("nothing after the header") << none << QByteArray("# Quenmar Online ") << QString();
+    QTest::newRow("blank searched beyond the first line")
+        << none << QByteArray("# Quenmar Online 7.4\nHOST=a b") << QStringLiteral("7.4\nHOST=a ");
+    QTest::newRow("header in other case is not recognised")
+        << QByteArray("\"Version\"=\"6.0\"") << QByteArray("# quenmar online 7.4 x") << QStringLiteral("6.0");
+    QTest::newRow("shorter than the header") << QByteArray("\"Version\"=\"6.0\"") << QByteArray("# Quenmar")
+                                             << QStringLiteral("6.0");
+    QTest::newRow("header replaces the registry's version")
+        << QByteArray("\"Version\"=\"6.0\"") << QByteArray("# Quenmar Online 7.5 x") << QStringLiteral("7.5 ");
+    QTest::newRow("no settings file keeps the registry's version")
+        << QByteArray("\"Version\"=\"6.0\"") << none << QStringLiteral("6.0");
+}
+
+void TestDetection::headerVersion()
+{
+    QFETCH(QByteArray, registryVersion);
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, expected);
+    Prefix prefix;
+    prefix.writeUserReg(registryVersion.isNull() ? QByteArray("@=\"\"") : registryVersion);
+    prefix.makeInstallation(QStringLiteral("drive_c/QuenmarOnline"), settings);
+    Window window(prefix);
+    TForm1 &form = window.show();
+
+    QCOMPARE(form.InstallFolder, QStringLiteral("c:\\QuenmarOnline"));
+    QCOMPARE(form.ClientVersion, expected);
+    QCOMPARE(form.Label4->text(), expected);
+}
+
+void TestDetection::registryValueNotText()
+{
+    Prefix prefix;
+    prefix.writeUserReg("\"Directory\"=dword:00000001\n\"Version\"=\"1.0\"");
+    prefix.makeInstallation(QStringLiteral("drive_c/QuenmarOnline"), "HOST=x\n");
+    Window window(prefix);
+    TForm1 &form = window.show();
+
+    QCOMPARE(window.exceptions, QStringList{QStringLiteral("Invalid data type for 'Directory'")});
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 0);
+    for (QLabel *label : {form.Label3, form.Label4, form.Label15, form.Label17})
+        QCOMPARE(label->text(), QStringLiteral("-"));
+}
+
+void TestDetection::notFound()
+{
+    Prefix prefix;
+    prefix.writeUserReg("\"Version\"=\"5.1\"");
+    Window window(prefix);
+    TForm1 &form = window.show();
+
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 4);
+    QCOMPARE(form.Label3->text(), QStringLiteral("not found"));
+    QCOMPARE(form.Label4->text(), QStringLiteral("5.1"));
+    QCOMPARE(form.Label15->text(), QStringLiteral("-"));
+    QCOMPARE(form.Label17->text(), QStringLiteral("-"));
+    // The design's initial text ran no prompt: it would have emptied Label3.
+    QCOMPARE(form.ElFolderNameEdit1->text(), QStringLiteral("c:\\"));
+    QVERIFY(!form.FolderAccepted);
+}
+
+void TestDetection::folderPromptTypedLetterByLetter()
+{
+    Prefix prefix;
+    prefix.makeInstallation(QStringLiteral("drive_c/Games/Quen"), "# Quenmar Online 8.0 x\nHOST=Srv\nPORT=99\n");
+    prefix.makeInstallation(QStringLiteral("drive_c/Games/Quenmar"));
+    Window window(prefix);
+    TForm1 &form = window.show();
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 4);
+
+    QLineEdit *edit = form.ElFolderNameEdit1->lineEdit();
+    edit->clear();
+    const QString typed = QStringLiteral("C:\\games\\Quenmar");
+    // The player types on until the page changes under their fingers.
+    QString acceptedAt;
+    for (const QChar c : typed) {
+        QTest::keyClick(edit, c.toLatin1());
+        if (form.FolderAccepted) {
+            acceptedAt = edit->text();
+            break;
+        }
+    }
+    QCOMPARE(acceptedAt, QStringLiteral("C:\\games\\Quen"));
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 0);
+    QCOMPARE(form.InstallFolder, QStringLiteral("C:\\games\\Quen"));
+    QCOMPARE(form.Label3->text(), QStringLiteral("C:\\games\\Quen"));
+    QCOMPARE(form.Label4->text(), QStringLiteral("8.0 "));
+    QCOMPARE(form.Label15->text(), QStringLiteral("srv"));
+    QCOMPARE(form.Label17->text(), QStringLiteral("99"));
+    QVERIFY(window.exceptions.isEmpty());
+}
+
+void TestDetection::folderPromptJoinsTextUnchanged_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("executableIsFolder");
+    QTest::newRow("trailing backslash doubles the seam") << QStringLiteral("c:\\Games\\Q\\") << false;
+    QTest::newRow("forward slashes") << QStringLiteral("c:/Games/Q") << false;
+    QTest::newRow("a folder named quenmar.exe counts") << QStringLiteral("c:\\Games\\Q") << true;
+}
+
+void TestDetection::folderPromptJoinsTextUnchanged()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, executableIsFolder);
+    Prefix prefix;
+    const QString folder = prefix.makeFolder(QStringLiteral("drive_c/Games/Q"));
+    if (executableIsFolder)
+        prefix.makeFolder(QStringLiteral("drive_c/Games/Q/quenmar.exe"));
+    else
+        Prefix::writeFile(folder + QStringLiteral("/quenmar.exe"), "MZ");
+    Prefix::writeFile(folder + QStringLiteral("/config/setup.ini"), "HOST=h\n");
+    Window window(prefix);
+    TForm1 &form = window.show();
+
+    form.ElFolderNameEdit1->setText(typed);
+    QVERIFY(form.FolderAccepted);
+    QCOMPARE(form.InstallFolder, typed);
+    QCOMPARE(form.Label15->text(), QStringLiteral("h"));
+}
+
+void TestDetection::folderPromptBrowse()
+{
+    Prefix prefix;
+    const QString folder = prefix.makeInstallation(QStringLiteral("drive_c/Somewhere/Quenmar"), "PORT=1234\n");
+    Window window(prefix);
+    TForm1 &form = window.show();
+
+    QStringList titles;
+    qm::Dialogs::setFolderHook([&](const QString &title, const QString &) -> std::optional<QString> {
+        titles.append(title);
+        return std::nullopt; // cancelled
+    });
+    form.ElFolderNameEdit1->browse();
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 4);
+    QCOMPARE(form.ElFolderNameEdit1->text(), QStringLiteral("c:\\"));
+
+    qm::Dialogs::setFolderHook([&](const QString &title, const QString &) -> std::optional<QString> {
+        titles.append(title);
+        return folder; // a host path, as the chooser gives it
+    });
+    QTest::mouseClick(form.ElFolderNameEdit1->browseButton(), Qt::LeftButton);
+    QCOMPARE(titles, QStringList(2, QStringLiteral("Where is Quenmar installed?")));
+    QVERIFY(form.FolderAccepted);
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 0);
+    QCOMPARE(form.Label3->text(), folder);
+    QCOMPARE(form.Label17->text(), QStringLiteral("1234"));
+}
+
+QTEST_MAIN(TestDetection)
+#include "tst_detection.moc"
