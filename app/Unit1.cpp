@@ -157,9 +157,13 @@ void TForm1::applyDesign()
     if (m_platform.hostFolder)
         ElFolderNameEdit1->StartFolder = m_platform.hostFolder;
 
-    // Captions may hold any character: nothing in them is markup.
-    for (QLabel *label : findChildren<QLabel *>())
+    // Captions may hold any character: nothing in them is markup. A label without word
+    // wrap sizes itself to its caption.
+    for (QLabel *label : findChildren<QLabel *>()) {
         label->setTextFormat(Qt::PlainText);
+        if (!label->wordWrap() && label != Image1)
+            label->adjustSize();
+    }
 }
 
 void TForm1::bindEvents()
