@@ -68,6 +68,33 @@ public:
     std::optional<std::uint32_t> volumeSerial(const QString &) const override { return serial; }
 };
 
+// The real files, except that deleting a name listed in `refused` fails, as it would for
+// a file in use: where the tests run as root, the system itself refuses nothing.
+class RefusingFileSystem final : public qm::FileSystem
+{
+public:
+    explicit RefusingFileSystem(qm::WinePrefix prefix) : m_files(std::move(prefix)) {}
+
+    QSet<QByteArray> refused;
+
+    bool exists(const QString &path) const override { return m_files.exists(path); }
+    bool readWholeFile(const QString &path, std::string &contents) const override
+    {
+        return m_files.readWholeFile(path, contents);
+    }
+    bool listFolder(const QString &folder, const std::function<void(const QByteArray &)> &entry) const override
+    {
+        return m_files.listFolder(folder, entry);
+    }
+    bool deleteFile(const QString &folder, const QByteArray &name) const override
+    {
+        return !refused.contains(name) && m_files.deleteFile(folder, name);
+    }
+
+private:
+    qm::HostFileSystem m_files;
+};
+
 // A Wine prefix in a temporary folder: drive C: is "drive_c", D: "drive_d" when made.
 class Prefix
 {
@@ -176,7 +203,7 @@ public:
 
     qm::WinePrefix m_prefix;
     qm::WineRegistry registry;
-    qm::HostFileSystem files;
+    RefusingFileSystem files;
     ScriptedEcho echo;
     RecordingShell shell;
     FixedSystemInfo system;
