@@ -157,6 +157,20 @@ void TForm1::applyDesign()
     if (m_platform.hostFolder)
         ElFolderNameEdit1->StartFolder = m_platform.hostFolder;
 
+    // Each entry is named by the label beside it; the links follow the request button.
+    Label29->setBuddy(ElFolderNameEdit1->lineEdit());
+    ElFolderNameEdit1->lineEdit()->setAccessibleName(Label29->text());
+    ElFolderNameEdit1->browseButton()->setAccessibleName(ElFolderNameEdit1->DialogTitle);
+    Label31->setBuddy(Edit1);
+    Edit1->setAccessibleName(Label31->text());
+    Label32->setBuddy(Edit2);
+    Edit2->setAccessibleName(Label32->text());
+    Memo1->setAccessibleName(QStringLiteral("Cleaner results"));
+    setTabOrder(Edit1, Edit2);
+    setTabOrder(Edit2, ElPopupButton1);
+    setTabOrder(ElPopupButton1, Label24);
+    setTabOrder(Label24, Label25);
+
     // Captions may hold any character: nothing in them is markup. A label without word
     // wrap sizes itself to its caption.
     for (QLabel *label : findChildren<QLabel *>()) {

@@ -2,6 +2,7 @@
 
 #include "platform/widgets/Dialogs.h"
 
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -12,9 +13,51 @@
 
 namespace qm {
 
+namespace {
+
+// A link label is a link to assistive technology, and pressing it clicks it.
+class AccessibleLinkLabel final : public QAccessibleWidget
+{
+public:
+    explicit AccessibleLinkLabel(TLinkLabel *label) : QAccessibleWidget(label, QAccessible::Link) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<TLinkLabel *>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString &name) override
+    {
+        auto *label = static_cast<TLinkLabel *>(widget());
+        if (name == pressAction()) {
+            if (label->OnClick)
+                label->OnClick();
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+};
+
+QAccessibleInterface *accessibleLinkLabelFactory(const QString &, QObject *object)
+{
+    if (auto *label = qobject_cast<TLinkLabel *>(object))
+        return new AccessibleLinkLabel(label);
+    return nullptr;
+}
+
+} // namespace
+
 TLinkLabel::TLinkLabel(QWidget *parent) : QLabel(parent)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleLinkLabelFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void TLinkLabel::mouseReleaseEvent(QMouseEvent *event)

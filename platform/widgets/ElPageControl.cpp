@@ -1,11 +1,11 @@
 #include "platform/widgets/ElPageControl.h"
 
-#include "platform/Exceptions.h"
-
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QKeyEvent>
+#include <QHash>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPainter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -126,6 +126,129 @@ private:
     int m_hot = -1;
 };
 
+// Assistive technology sees the strip as a list of page tabs; pressing a tab goes through
+// the control like a click, so the veto holds there too.
+class AccessibleTab final : public QAccessibleInterface, public QAccessibleActionInterface
+{
+public:
+    AccessibleTab(ElTabStrip *strip, ElPageControl *control, int index)
+        : m_strip(strip), m_control(control), m_index(index)
+    {
+    }
+
+    bool isValid() const override { return m_strip && m_control && m_index < m_control->pageCount(); }
+    QObject *object() const override { return nullptr; }
+    QWindow *window() const override { return m_strip ? m_strip->windowHandle() : nullptr; }
+    QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(m_strip.data()); }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Name && isValid() ? m_control->tabCaption(m_index).trimmed() : QString();
+    }
+    void setText(QAccessible::Text, const QString &) override {}
+    QRect rect() const override
+    {
+        if (!isValid())
+            return {};
+        const QRect r = m_strip->tabRect(m_index);
+        return QRect(m_strip->mapToGlobal(r.topLeft()), r.size());
+    }
+    QAccessible::Role role() const override { return QAccessible::PageTab; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s;
+        s.focusable = true;
+        s.selectable = true;
+        s.selected = isValid() && m_control->ActivePageIndex() == m_index;
+        s.invisible = !isValid() || !m_control->isTabVisible(m_index);
+        return s;
+    }
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface *>(this) : nullptr;
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString &name) override
+    {
+        if (name == pressAction() && isValid())
+            m_control->setActivePageIndex(m_index);
+    }
+    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+
+private:
+    QPointer<ElTabStrip> m_strip;
+    QPointer<ElPageControl> m_control;
+    int m_index;
+};
+
+class AccessibleTabStrip final : public QAccessibleWidget
+{
+public:
+    explicit AccessibleTabStrip(ElTabStrip *strip) : QAccessibleWidget(strip, QAccessible::PageTabList) {}
+
+    ~AccessibleTabStrip() override
+    {
+        for (const QAccessible::Id id : std::as_const(m_tabs))
+            QAccessible::deleteAccessibleInterface(id);
+    }
+
+    int childCount() const override { return int(visibleTabs().size()); }
+
+    QAccessibleInterface *child(int index) const override
+    {
+        const QList<int> tabs = visibleTabs();
+        if (index < 0 || index >= tabs.size())
+            return nullptr;
+        const int page = tabs.at(index);
+        if (!m_tabs.contains(page)) {
+            auto *tab = new AccessibleTab(strip(), control(), page);
+            m_tabs.insert(page, QAccessible::registerAccessibleInterface(tab));
+        }
+        return QAccessible::accessibleInterface(m_tabs.value(page));
+    }
+
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        for (auto it = m_tabs.cbegin(); it != m_tabs.cend(); ++it) {
+            if (QAccessible::accessibleInterface(it.value()) == child)
+                return int(visibleTabs().indexOf(it.key()));
+        }
+        return -1;
+    }
+
+    QAccessibleInterface *childAt(int x, int y) const override
+    {
+        const int page = strip()->tabAt(strip()->mapFromGlobal(QPoint(x, y)));
+        return page < 0 ? nullptr : child(int(visibleTabs().indexOf(page)));
+    }
+
+private:
+    ElTabStrip *strip() const { return static_cast<ElTabStrip *>(widget()); }
+    ElPageControl *control() const { return static_cast<ElPageControl *>(widget()->parentWidget()); }
+
+    QList<int> visibleTabs() const
+    {
+        QList<int> tabs;
+        for (int i = 0; i < control()->pageCount(); ++i) {
+            if (control()->isTabVisible(i))
+                tabs.append(i);
+        }
+        return tabs;
+    }
+
+    mutable QHash<int, QAccessible::Id> m_tabs;
+};
+
+QAccessibleInterface *accessibleTabStripFactory(const QString &, QObject *object)
+{
+    if (auto *strip = dynamic_cast<ElTabStrip *>(object))
+        return new AccessibleTabStrip(strip);
+    return nullptr;
+}
+
 ElPageControl::ElPageControl(QWidget *parent)
     : QWidget(parent), m_strip(new ElTabStrip(this)), m_stack(new QStackedWidget(this))
 {
@@ -137,6 +260,11 @@ ElPageControl::ElPageControl(QWidget *parent)
     layout->addWidget(m_strip);
     layout->addWidget(m_stack, 1);
     setFocusProxy(m_strip);
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleTabStripFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
 }
 
 ElPageControl::~ElPageControl() = default;

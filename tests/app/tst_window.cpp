@@ -4,6 +4,7 @@
 
 #include "platform/widgets/Application.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 
 using fixture::Prefix;
@@ -72,7 +73,7 @@ void TestWindow::design()
     QVERIFY(!form.ClientSocket1->Active());
 }
 
-enum class Attempt { ClickTab, ArrowKey, CtrlTab, ProgramSwitch };
+enum class Attempt { ClickTab, ArrowKey, CtrlTab, ProgramSwitch, AccessiblePress };
 Q_DECLARE_METATYPE(Attempt)
 
 static void attemptChange(TForm1 &form, Attempt attempt, int target)
@@ -91,6 +92,17 @@ static void attemptChange(TForm1 &form, Attempt attempt, int target)
     case Attempt::ProgramSwitch:
         control->setActivePageIndex(target);
         break;
+    case Attempt::AccessiblePress: {
+        QAccessibleInterface *strip = QAccessible::queryAccessibleInterface(control->focusProxy());
+        QVERIFY(strip);
+        QCOMPARE(strip->role(), QAccessible::PageTabList);
+        QAccessibleInterface *tab = strip->child(target);
+        QVERIFY(tab);
+        QCOMPARE(tab->role(), QAccessible::PageTab);
+        QCOMPARE(tab->text(QAccessible::Name), control->tabCaption(target).trimmed());
+        tab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        break;
+    }
     }
 }
 
@@ -101,6 +113,7 @@ void TestWindow::vetoHoldsOnFolderPrompt_data()
     for (int page = 0; page < 4; ++page) {
         QTest::addRow("click on tab %d", page) << Attempt::ClickTab << page;
         QTest::addRow("program switch to %d", page) << Attempt::ProgramSwitch << page;
+        QTest::addRow("assistive press on tab %d", page) << Attempt::AccessiblePress << page;
     }
     QTest::newRow("arrow key") << Attempt::ArrowKey << 3;
     QTest::newRow("ctrl+tab") << Attempt::CtrlTab << 0;
@@ -142,6 +155,10 @@ void TestWindow::tabsWorkOnceFolderAccepted()
     }
     // The prompt's tab is hidden, and the keyboard passes it by.
     QVERIFY(control->tabRect(4).isEmpty());
+    QCOMPARE(QAccessible::queryAccessibleInterface(control->focusProxy())->childCount(), 4);
+    QAccessible::queryAccessibleInterface(control->focusProxy())->child(1)->actionInterface()->doAction(
+        QAccessibleActionInterface::pressAction());
+    QCOMPARE(control->ActivePageIndex(), 1);
     control->setActivePageIndex(3);
     QTest::keyClick(control->focusProxy(), Qt::Key_Right);
     QTest::keyClick(control->focusProxy(), Qt::Key_End);
