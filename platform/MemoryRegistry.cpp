@@ -83,7 +83,9 @@ public:
                 QString(QStringLiteral("Invalid data type for '") + name + QLatin1Char('\''))
                     .toStdString());
         }
-        return found->text;
+        // A reader of a text value gets the text up to its first NUL, as from any registry.
+        const qsizetype nul = found->text.indexOf(QChar(0));
+        return nul < 0 ? found->text : found->text.left(nul);
     }
 
     QStringList subkeyNames() const override

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -122,11 +123,8 @@ std::optional<QByteArray> WinePrefix::toHostPath(const QString &windowsPath) con
     }
 
     // Once a component matches nothing, nothing below it can exist either: the rest is
-    // kept as written without asking the disk.
-    bool folderExists = true;
-    size_t missingFrom = 0; // components from this index on were not found
-    const auto markFound = [&]() { missingFrom = components.size(); };
-    markFound();
+    // kept as written without asking the disk. The first `found` components exist.
+    size_t found = components.size();
 
     const qsizetype length = windowsPath.size();
     qsizetype pos = start;
@@ -142,19 +140,16 @@ std::optional<QByteArray> WinePrefix::toHostPath(const QString &windowsPath) con
         if (name == QLatin1String("..")) {
             if (!components.empty()) {
                 components.pop_back();
-                if (missingFrom > components.size())
-                    missingFrom = components.size();
-                folderExists = missingFrom == components.size();
+                found = std::min(found, components.size());
             }
             continue;
         }
-        if (folderExists) {
-            if (std::optional<QByteArray> found = findEntry(joined(base, components), name)) {
-                components.push_back(*found);
-                markFound();
+        if (found == components.size()) {
+            if (std::optional<QByteArray> entry = findEntry(joined(base, components), name)) {
+                components.push_back(*entry);
+                ++found;
                 continue;
             }
-            folderExists = false;
         }
         components.push_back(name.toUtf8());
     }

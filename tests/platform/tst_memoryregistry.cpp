@@ -31,6 +31,7 @@ private Q_SLOTS:
     void openMissingKey();
     void readString_data();
     void readString();
+    void textEndsAtNul();
     void subkeysInInsertionOrder();
     void openedKeySeesLaterChanges();
     void keyOutlivesRegistry();
@@ -94,6 +95,13 @@ void TestMemoryRegistry::readString()
         QCOMPARE(QString::fromUtf8(e.what()), "Invalid data type for 'dIRECTORY'");
     }
     QCOMPARE(key->readString("Version"), QString());
+}
+
+void TestMemoryRegistry::textEndsAtNul()
+{
+    MemoryRegistry registry;
+    registry.setValue("K", "v", value(RegistryValue::Type::String, QString::fromLatin1("ab\0cd", 5)));
+    QCOMPARE(registry.openKey("K")->readString("v"), "ab");
 }
 
 void TestMemoryRegistry::subkeysInInsertionOrder()

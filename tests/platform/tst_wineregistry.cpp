@@ -54,6 +54,7 @@ private Q_SLOTS:
     void rejectDamagedText_data();
     void rejectDamagedText();
     void sameKeyTwice();
+    void textEndsAtNul();
     void survivesDamage();
     void linearOnHugeInput_data();
     void linearOnHugeInput();
@@ -384,6 +385,20 @@ void TestWineRegistry::sameKeyTwice()
     QCOMPARE(key->readString("a"), "1");
     QCOMPARE(key->readString("B"), "3");
     QCOMPARE(key->subkeyNames(), (QStringList{"x", "y"}));
+}
+
+void TestWineRegistry::textEndsAtNul()
+{
+    PrefixFixture prefix;
+    QVERIFY(prefix.isValid());
+    QVERIFY(writeHive(prefix, header
+                      + "[Software\\\\Game] 1\n\"Plain\"=\"C:\\\\Games\\0junk\"\n"
+                        "\"Bytes\"=hex(1):43,00,3a,00,00,00,78,00\n"));
+    WineRegistry registry{WinePrefix(prefix.dir())};
+    const auto key = registry.openKey("Software\\Game");
+    QVERIFY(key);
+    QCOMPARE(key->readString("Plain"), "C:\\Games");
+    QCOMPARE(key->readString("Bytes"), "C:");
 }
 
 void TestWineRegistry::survivesDamage()
