@@ -7,6 +7,7 @@
 #include <vector>
 
 class QString;
+class Config;
 
 namespace qm {
 class FileSystem;
@@ -24,6 +25,8 @@ public:
     void reserve(std::size_t bytes, std::size_t entries);
 
 private:
+    friend class ::Config; // splits a whole file straight into the buffer
+
     std::string m_data;
     std::vector<std::size_t> m_ends;
 };
@@ -81,4 +84,5 @@ public:
 
 private:
     void ReadSettings(const QString &folder, const qm::FileSystem &files);
+    static void SplitLines(std::string &text, qm::TextList &rawLines, qm::TextList &keyLines);
 };
