@@ -72,7 +72,7 @@ void TestAnsi::highRange()
     QFETCH(int, byte);
     QFETCH(int, character);
     const char raw = char(byte);
-    const QString text(QChar(char16_t(character)));
+    const QString text{QChar(char16_t(character))};
 
     QCOMPARE(qm::fromAnsi(std::string_view(&raw, 1)), text);
     QCOMPARE(qm::toAnsi(text), QByteArray(1, raw));
@@ -85,7 +85,7 @@ void TestAnsi::singleByteRangesMapOneToOne()
         if (code >= 0x80 && code < 0xA0)
             continue;
         const char raw = char(code);
-        const QString text(QChar(char16_t(code)));
+        const QString text{QChar(char16_t(code))};
         QCOMPARE(qm::toAnsi(text), QByteArray(1, raw));
         QCOMPARE(qm::fromAnsi(std::string_view(&raw, 1)), text);
     }
