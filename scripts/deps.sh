@@ -9,6 +9,7 @@ packages=(
   fonts-liberation
   xvfb xauth x11-utils imagemagick
   iproute2 util-linux
+  python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus desktop-file-utils
 )
 packages+=("$@")
 
