@@ -105,6 +105,15 @@ bool HostFileSystem::listFolder(const QString &folder,
     const FolderStream dir(::opendir(host->constData()));
     if (!dir.get())
         return false;
+    // While the listing is open, deleting in this folder goes through it: no path is
+    // resolved again for each of thousands of entries.
+    const OpenListing previous = std::exchange(m_listing, OpenListing{folder, ::dirfd(dir.get())});
+    struct Restore
+    {
+        OpenListing &listing;
+        OpenListing previous;
+        ~Restore() { listing = std::move(previous); }
+    } restore{m_listing, previous};
     while (const dirent *found = ::readdir(dir.get()))
         entry(QByteArray(found->d_name));
     return true;
@@ -115,13 +124,13 @@ bool HostFileSystem::deleteFile(const QString &folder, const QByteArray &name) c
     // A listed name is one entry of the folder; anything else would reach elsewhere.
     if (name.isEmpty() || name.contains('/') || name.contains('\0'))
         return false;
+    // unlink() never removes a folder, and removes a symbolic link, not its target.
+    if (m_listing.fd >= 0 && m_listing.folder == folder)
+        return ::unlinkat(m_listing.fd, name.constData(), 0) == 0;
     const std::optional<QByteArray> host = m_prefix.toHostPath(folder);
     if (!host)
         return false;
     const QByteArray path = *host + '/' + name;
-    struct stat st;
-    if (::lstat(path.constData(), &st) != 0 || S_ISDIR(st.st_mode))
-        return false;
     return ::unlink(path.constData()) == 0;
 }
 

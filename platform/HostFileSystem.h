@@ -18,7 +18,14 @@ public:
     bool deleteFile(const QString &folder, const QByteArray &name) const override;
 
 private:
+    struct OpenListing
+    {
+        QString folder;
+        int fd = -1;
+    };
+
     WinePrefix m_prefix;
+    mutable OpenListing m_listing;
 };
 
 // The files of the default Wine prefix, for code that is given no other.
