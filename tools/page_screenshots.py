@@ -17,6 +17,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # leave no caches in the source tree
 
 import quenmar_prefix as qp  # noqa: E402
 from helpcentre_a11y import Atspi, HelpCentre  # noqa: E402

@@ -17,6 +17,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(HERE, "..", "..", "tools")
 sys.path.insert(0, TOOLS)
+sys.dont_write_bytecode = True  # leave no caches in the source tree
 
 import quenmar_prefix as qp  # noqa: E402
 from helpcentre_a11y import Atspi, HelpCentre  # noqa: E402
