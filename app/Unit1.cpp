@@ -140,12 +140,16 @@ void TForm1::applyDesign()
     Edit1->setFont(designFont(16, true));
     Edit1->setCursor(Qt::IBeamCursor);
     Edit1->setStyleSheet(QStringLiteral(
-        "QComboBox { border: none; padding-top: 5px; padding-right: 1px; }"
+        "QComboBox { border: none; padding-top: 5px; padding-right: 1px; background-color: #F7F5EE; }"
         "QComboBox::drop-down { width: 30px; border: none; background-color: #DCD7CB; }"
+        "QComboBox::down-arrow { image: url(:/resources/arrow-down.png); }"
         "QComboBox QAbstractItemView::item { min-height: 20px; }"));
     Edit2->setFont(designFont(16, true));
     Edit2->setTextMargins(0, 6, 1, 0);
     Edit2->setCursor(Qt::IBeamCursor);
+    // The entries have no border: a light tint shows where to type on the white page.
+    setColour(Edit2, QPalette::Base, QColor(0xF7, 0xF5, 0xEE));
+    setColour(ElFolderNameEdit1->lineEdit(), QPalette::Base, QColor(0xF7, 0xF5, 0xEE));
 
     ElFolderNameEdit1->setFont(designFont(11));
     ElFolderNameEdit1->DialogTitle = QStringLiteral("Where is Quenmar installed?");
