@@ -22,6 +22,8 @@ private Q_SLOTS:
     void tabsWorkOnceFolderAccepted();
     void routingStartsTestOnce();
     void routingPreparesPasswordPageEveryTime();
+    void keyboardOperatesLinksAndButtons();
+    void accessibleNamesComeFromLabels();
     void exceptionEscapingHandlerIsDisplayed();
 };
 
@@ -201,6 +203,47 @@ void TestWindow::routingPreparesPasswordPageEveryTime()
     }
     form.ElPageControl1->setActivePageIndex(3);
     QCOMPARE(form.Edit2->text(), QString());
+}
+
+void TestWindow::keyboardOperatesLinksAndButtons()
+{
+    Prefix prefix;
+    prefix.makeInstallation(QStringLiteral("drive_c/QuenmarOnline"));
+    Window window(prefix);
+    TForm1 &form = window.show();
+
+    form.ElPageControl1->setActivePageIndex(3);
+    QTest::keyClick(form.Label24, Qt::Key_Return);
+    QTest::keyClick(form.Label25, Qt::Key_Space);
+    QCOMPARE(window.shell.opened.size(), 2);
+    QVERIFY(window.shell.opened.at(0).endsWith(QStringLiteral("/pwrecovery.html")));
+    QVERIFY(window.shell.opened.at(1).endsWith(QStringLiteral("/testrecovery.html")));
+    // Tab moves from the request button to the links, as the design orders them.
+    QCOMPARE(form.ElPopupButton1->nextInFocusChain(), static_cast<QWidget *>(form.Label24));
+    QVERIFY(form.Label24->focusPolicy() & Qt::TabFocus);
+
+    form.ElPageControl1->setActivePageIndex(2);
+    QTest::keyClick(form.SpeedButton1, Qt::Key_Space);
+    QVERIFY(form.Memo1->isVisibleTo(&form));
+    QCOMPARE(form.Memo1->lines().constLast(), QStringLiteral("all done, try play Quenmar to see if it worked :)"));
+}
+
+void TestWindow::accessibleNamesComeFromLabels()
+{
+    Prefix prefix;
+    Window window(prefix);
+    TForm1 &form = window.show();
+
+    const auto name = [](QObject *object) {
+        return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name);
+    };
+    QCOMPARE(name(form.ElFolderNameEdit1->lineEdit()), QStringLiteral("Quenmar folder"));
+    QCOMPARE(name(form.Edit1), QStringLiteral("Your account name"));
+    QCOMPARE(name(form.Edit2), QStringLiteral("Your realname OR location"));
+    QCOMPARE(name(form.ElPopupButton1), QStringLiteral("recover my password"));
+    QCOMPARE(name(form.Label24), QStringLiteral("Click here to recover password on mainserver"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(form.Label24)->role(), QAccessible::Link);
+    QCOMPARE(name(form.Label12), QStringLiteral("failed"));
 }
 
 namespace {
