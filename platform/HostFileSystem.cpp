@@ -66,7 +66,9 @@ bool HostFileSystem::readWholeFile(const QString &path, std::string &contents) c
     const std::optional<QByteArray> host = m_prefix.toHostPath(path);
     if (!host)
         return false;
-    const FileDescriptor file(::open(host->constData(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK a pipe in the file's place would hold the open until some other
+    // program writes to it; a regular file reads the same either way.
+    const FileDescriptor file(::open(host->constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0)
         return false;
     struct stat st;

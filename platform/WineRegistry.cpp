@@ -3,6 +3,7 @@
 #include "platform/UserRegParser.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 
@@ -65,7 +66,12 @@ WineRegistry::WineRegistry(WinePrefix prefix)
 
 std::unique_ptr<RegistryKey> WineRegistry::openKey(const QString &path)
 {
-    QFile file(m_prefix.dir() + QStringLiteral("/user.reg"));
+    // Only a regular file is a hive: a pipe in its place would hold the open, a device
+    // such as /dev/zero would be read without end.
+    const QString hive = m_prefix.dir() + QStringLiteral("/user.reg");
+    if (!QFileInfo(hive).isFile())
+        return nullptr;
+    QFile file(hive);
     if (!file.open(QIODevice::ReadOnly))
         return nullptr;
     const QByteArray text = file.readAll();

@@ -1,6 +1,7 @@
 #include "platform/WineSystemInfo.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cctype>
 #include <climits>
@@ -91,7 +92,11 @@ std::optional<std::uint32_t> WineSystemInfo::volumeSerial(const QString &root) c
     const std::optional<QByteArray> drive = m_prefix.toHostPath(root.left(2) + QLatin1Char('\\'));
     if (!drive)
         return std::nullopt;
-    QFile file(QFile::decodeName(*drive + "/.windows-serial"));
+    // Only a regular file holds a serial; a pipe in its place would hold the open.
+    const QString serialFile = QFile::decodeName(*drive + "/.windows-serial");
+    if (!QFileInfo(serialFile).isFile())
+        return defaultSerial;
+    QFile file(serialFile);
     if (!file.open(QIODevice::ReadOnly))
         return defaultSerial;
     return parseSerial(file.readLine(256));
