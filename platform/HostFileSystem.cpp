@@ -81,9 +81,13 @@ bool HostFileSystem::readWholeFile(const QString &path, std::string &contents) c
     data.resize(st.st_size > 0 ? size_t(st.st_size) : 0);
     size_t filled = 0;
     for (;;) {
-        if (filled == data.size())
-            data.resize(data.size() < 4096 ? 4096 : data.size() * 2);
-        const ssize_t got = ::read(file.get(), &data[filled], data.size() - filled);
+        // Once the buffer is full it usually holds the whole file: whatever more there is
+        // is looked for in a small buffer, so that the end of a file of the size it
+        // reported costs no second, larger copy of it.
+        char more[4096];
+        const bool full = filled == data.size();
+        const ssize_t got = full ? ::read(file.get(), more, sizeof more)
+                                 : ::read(file.get(), &data[filled], data.size() - filled);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -91,6 +95,8 @@ bool HostFileSystem::readWholeFile(const QString &path, std::string &contents) c
         }
         if (got == 0)
             break;
+        if (full)
+            data.append(more, size_t(got));
         filled += size_t(got);
     }
     data.resize(filled);

@@ -90,6 +90,7 @@ private Q_SLOTS:
     void hiveReplaced();
     void serialReplaced_data();
     void serialReplaced();
+    void fileLargerThanItsSize();
 };
 
 void TestHostilePrefix::hostileDrives_data()
@@ -221,6 +222,18 @@ void TestHostilePrefix::serialReplaced()
     std::optional<std::uint32_t> serial;
     QVERIFY(cameBack([&] { serial = system.volumeSerial(QStringLiteral("c:\\")); }, target));
     QCOMPARE(serial, std::optional<std::uint32_t>(expected));
+}
+
+// A file that reports no size at all, as those of /proc do, still reads whole: reading goes
+// on past the reported size to the end.
+void TestHostilePrefix::fileLargerThanItsSize()
+{
+    const qm::HostFileSystem files{qm::WinePrefix(QStringLiteral("/nonexistent-prefix"))};
+    std::string contents;
+    QVERIFY(files.readWholeFile(QStringLiteral("/proc/self/status"), contents));
+    QVERIFY(contents.find("\nPid:") != std::string::npos);
+    QVERIFY(contents.compare(0, 5, "Name:") == 0);
+    QCOMPARE(contents.back(), '\n');
 }
 
 QTEST_GUILESS_MAIN(TestHostilePrefix)
