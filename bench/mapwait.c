@@ -2,7 +2,9 @@
  * each run, prints the milliseconds from the exec to the first top-level window being
  * mapped (as the X server reports it: MapNotify on the root window) and the program's
  * peak resident memory in KiB (ru_maxrss from wait4), measured SETTLE_MS after the map,
- * when the program is ended with SIGTERM. One line per run: "<ms> <kib>".
+ * when the program is ended with SIGTERM, and, read from /proc/<pid>/smaps_rollup just
+ * before that, its anonymous memory in KiB: what the program itself allocated, without
+ * the pages of libraries and font files it maps. One line per run: "<ms> <kib> <anon kib>".
  *
  * The X connection and the event selection are made before the fork, so no map can be
  * missed, and the clock starts right before exec. Nothing in the measured program changes. */
@@ -25,6 +27,24 @@ static double nowMs(void)
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+/* The "Anonymous:" figure of a process's smaps_rollup in KiB, or -1. */
+static long anonymousKib(pid_t pid)
+{
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/smaps_rollup", (int)pid);
+    FILE *file = fopen(path, "r");
+    if (!file)
+        return -1;
+    char line[256];
+    long kib = -1;
+    while (fgets(line, sizeof line, file)) {
+        if (sscanf(line, "Anonymous: %ld kB", &kib) == 1)
+            break;
+    }
+    fclose(file);
+    return kib;
 }
 
 /* Waits for a MapNotify of a window that is not override-redirect; -1 on timeout. */
@@ -83,6 +103,7 @@ int main(int argc, char **argv)
         const int mapped = waitForMap(c, start + 30000);
         const double elapsed = nowMs() - start;
         usleep((useconds_t)settleMs * 1000);
+        const long anonymous = anonymousKib(child);
         kill(child, SIGTERM);
         int status = 0;
         struct rusage usage;
@@ -92,7 +113,7 @@ int main(int argc, char **argv)
             fprintf(stderr, "mapwait: no window was mapped within 30 s\n");
             return 1;
         }
-        printf("%.1f %ld\n", elapsed, usage.ru_maxrss);
+        printf("%.1f %ld %ld\n", elapsed, usage.ru_maxrss, anonymous);
         fflush(stdout);
     }
     xcb_disconnect(c);

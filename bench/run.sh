@@ -23,7 +23,7 @@ trap cleanup EXIT
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
-median() { sort -g | awk '{v[NR]=$1} END {if (NR%2) print v[(NR+1)/2]; else printf "%.1f\n", (v[NR/2]+v[NR/2+1])/2}'; }
+median() { sort -g | awk '{v[NR]=$1} END {if (NR == 0) print "-"; else if (NR%2) print v[(NR+1)/2]; else print (v[NR/2]+v[NR/2+1])/2}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2fx", (b > 0 ? a / b : 0)}'; }
 
 echo
@@ -51,14 +51,19 @@ for _ in $(seq "$runs"); do
     "$build/mapwait" 1 300 "$build/helpcentre/app/quenmar-helpcentre" >>"$work/app.txt" 2>/dev/null || true
 done
 kill "$xvfb" 2>/dev/null; xvfb=""
-bare_ms=$(cut -d' ' -f1 "$work/bare.txt" | median); bare_kb=$(cut -d' ' -f2 "$work/bare.txt" | median)
-label_ms=$(cut -d' ' -f1 "$work/label.txt" | median); label_kb=$(cut -d' ' -f2 "$work/label.txt" | median)
-app_ms=$(cut -d' ' -f1 "$work/app.txt" | median); app_kb=$(cut -d' ' -f2 "$work/app.txt" | median)
-printf "   %-34s %8s ms %9s KiB\n" "bare window 535x392 (reference)" "$bare_ms" "$bare_kb"
-printf "   %-34s %8s ms %9s KiB\n" "bare window with one label" "$label_ms" "$label_kb"
-printf "   %-34s %8s ms %9s KiB\n" "help centre" "$app_ms" "$app_kb"
-echo "   help centre / bare window: time $(ratio "$app_ms" "$bare_ms") (target <= 2x), peak memory $(ratio "$app_kb" "$bare_kb") (target <= 1.3x)"
-echo "   help centre / window with a label: time $(ratio "$app_ms" "$label_ms"), peak memory $(ratio "$app_kb" "$label_kb")"
+column() { cut -d' ' -f"$1" "$2" | median; }
+runs_of() { wc -l <"$1"; }
+bare_ms=$(column 1 "$work/bare.txt"); bare_kb=$(column 2 "$work/bare.txt"); bare_anon=$(column 3 "$work/bare.txt")
+label_ms=$(column 1 "$work/label.txt"); label_kb=$(column 2 "$work/label.txt"); label_anon=$(column 3 "$work/label.txt")
+app_ms=$(column 1 "$work/app.txt"); app_kb=$(column 2 "$work/app.txt"); app_anon=$(column 3 "$work/app.txt")
+printf "   %-34s %5s %9s %14s %16s\n" "program" "runs" "start ms" "peak RSS KiB" "anonymous KiB"
+printf "   %-34s %5s %9s %14s %16s\n" "bare window 535x392 (reference)" "$(runs_of "$work/bare.txt")" "$bare_ms" "$bare_kb" "$bare_anon"
+printf "   %-34s %5s %9s %14s %16s\n" "bare window with one label" "$(runs_of "$work/label.txt")" "$label_ms" "$label_kb" "$label_anon"
+printf "   %-34s %5s %9s %14s %16s\n" "help centre" "$(runs_of "$work/app.txt")" "$app_ms" "$app_kb" "$app_anon"
+echo "   help centre / bare window: time $(ratio "$app_ms" "$bare_ms") (target <= 2x), peak RSS $(ratio "$app_kb" "$bare_kb") (target <= 1.3x), anonymous $(ratio "$app_anon" "$bare_anon")"
+echo "   help centre / window with a label: time $(ratio "$app_ms" "$label_ms"), peak RSS $(ratio "$app_kb" "$label_kb"), anonymous $(ratio "$app_anon" "$label_anon")"
+echo "   (peak RSS counts the pages of the libraries and font files a program maps; anonymous"
+echo "   memory is what it allocated itself)"
 
 # ---------------------------------------------------------------------------------------
 echo
