@@ -429,8 +429,10 @@ void TestHostile::hostileServer()
         QTRY_VERIFY(server.allClosedByClient());
     } else {
         // The reset can reach the client before it has seen its connection made; the port
-        // then counts as not found, which is what the player is told.
-        QVERIFY(server.accepted >= 1);
+        // then counts as not found, which is what the player is told. Either way the
+        // client tried once: it does not hammer the server with new connections.
+        QTest::qWait(300);
+        QCOMPARE(server.accepted, 1);
         QVERIFY2(form.Label12->text() == Passed || form.Label12->text() == Failed, qPrintable(form.Label12->text()));
         if (form.Label12->text() == Failed)
             QVERIFY(form.Label13->text().contains(QStringLiteral(" was not found, is this the correct port?")));
