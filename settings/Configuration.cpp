@@ -704,11 +704,13 @@ void Config::ReadSettings(const QString &folder, const qm::FileSystem &files)
         return;
     }
 
-    // Four times the file leaves every ordinary file far below the budget; only lines that
-    // repeat "=" after a key come near it.
-    const std::size_t budget = fileSize > (std::numeric_limits<std::size_t>::max() - (1u << 20)) / 4
+    // Values built from the whole file, plus a MiB, leave every ordinary file below the
+    // budget: a value holds the rest of its line, and only lines that repeat "=" after a
+    // key make one line's bytes count more than once. It keeps a crafted file's cost to a
+    // few times its size.
+    const std::size_t budget = fileSize > std::numeric_limits<std::size_t>::max() - (std::size_t(1) << 20)
                                    ? std::numeric_limits<std::size_t>::max()
-                                   : 4 * fileSize + (std::size_t(1) << 20);
+                                   : fileSize + (std::size_t(1) << 20);
     KeyMatcher matcher(*this, KeyLines.m_data, budget);
     try {
         std::size_t begin = 0;
