@@ -125,13 +125,10 @@ void TForm1::applyDesign()
         setColour(link, QPalette::WindowText, QColor(0x89, 0x7E, 0x6B));
     }
 
-    const QString linkButton = QStringLiteral(
-        "QPushButton { background-color: #EFECDE; border: none; color: black; }"
-        "QPushButton:focus { outline: none; }");
     for (qm::TElPopupButton *button : {SpeedButton1, ElPopupButton1}) {
         button->setFont(designFont(16, false, true));
-        button->setStyleSheet(linkButton);
-        button->setAutoFillBackground(true);
+        setColour(button, QPalette::Button, QColor(0xEF, 0xEC, 0xDE));
+        setColour(button, QPalette::ButtonText, Qt::black);
     }
 
     Memo1->setFont(designFont(13));
@@ -139,15 +136,12 @@ void TForm1::applyDesign()
 
     Edit1->setFont(designFont(16, true));
     Edit1->setCursor(Qt::IBeamCursor);
-    Edit1->setStyleSheet(QStringLiteral(
-        "QComboBox { border: none; padding-top: 5px; padding-right: 1px; background-color: #F7F5EE; }"
-        "QComboBox::drop-down { width: 30px; border: none; background-color: #DCD7CB; }"
-        "QComboBox::down-arrow { image: url(:/resources/arrow-down.png); }"
-        "QComboBox QAbstractItemView::item { min-height: 20px; }"));
+    // The entries have no border: a light tint shows where to type on the white page.
+    setColour(Edit1, QPalette::Base, QColor(0xF7, 0xF5, 0xEE));
+    Edit1->lineEdit()->setTextMargins(0, 5, 1, 0);
     Edit2->setFont(designFont(16, true));
     Edit2->setTextMargins(0, 6, 1, 0);
     Edit2->setCursor(Qt::IBeamCursor);
-    // The entries have no border: a light tint shows where to type on the white page.
     setColour(Edit2, QPalette::Base, QColor(0xF7, 0xF5, 0xEE));
     setColour(ElFolderNameEdit1->lineEdit(), QPalette::Base, QColor(0xF7, 0xF5, 0xEE));
 

@@ -4,7 +4,12 @@
 
 #include <QAccessibleWidget>
 #include <QHBoxLayout>
+#include <QApplication>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QStyleOptionComplex>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -85,6 +90,83 @@ TElPopupButton::TElPopupButton(QWidget *parent) : QPushButton(parent)
         if (OnClick)
             OnClick();
     });
+}
+
+void TElPopupButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Button));
+    painter.setFont(font());
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+    painter.drawText(rect(), Qt::AlignCenter | Qt::TextShowMnemonic, text());
+}
+
+namespace {
+
+// Lays the combo box out with its drop-down button of the box's own width.
+class ElComboStyle final : public QProxyStyle
+{
+public:
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex *option, SubControl part,
+                         const QWidget *widget) const override
+    {
+        const auto *box = qobject_cast<const TElComboBox *>(widget);
+        if (control != CC_ComboBox || !box)
+            return QProxyStyle::subControlRect(control, option, part, widget);
+        const QRect all = option->rect;
+        const QRect button(all.right() - box->DropDownWidth + 1, all.top(), box->DropDownWidth, all.height());
+        switch (part) {
+        case SC_ComboBoxArrow:
+            return button;
+        case SC_ComboBoxEditField:
+            return QRect(all.left(), all.top(), all.width() - box->DropDownWidth, all.height());
+        case SC_ComboBoxFrame:
+            return all;
+        default:
+            return QProxyStyle::subControlRect(control, option, part, widget);
+        }
+    }
+};
+
+QStyle *elComboStyle()
+{
+    // One for every combo box; the application owns it.
+    static QPointer<QStyle> style;
+    if (!style) {
+        style = new ElComboStyle;
+        style->setParent(qApp);
+    }
+    return style;
+}
+
+} // namespace
+
+TElComboBox::TElComboBox(QWidget *parent) : QComboBox(parent)
+{
+    setStyle(elComboStyle());
+    setFrame(false);
+}
+
+void TElComboBox::showPopup()
+{
+    for (int i = 0; i < count(); ++i)
+        setItemData(i, QSize(0, ItemHeight), Qt::SizeHintRole);
+    QComboBox::showPopup();
+}
+
+void TElComboBox::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Base));
+    const QRect button(width() - DropDownWidth, 0, DropDownWidth, height());
+    painter.fillRect(button, DropDownColor);
+    // A small arrow pointing down, in the text colour.
+    const QPointF centre = QRectF(button).center();
+    const QPolygonF arrow{centre + QPointF(-4, -2), centre + QPointF(4, -2), centre + QPointF(0, 2)};
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette().color(QPalette::Text));
+    painter.drawPolygon(arrow);
 }
 
 TMemo::TMemo(QWidget *parent) : QPlainTextEdit(parent)

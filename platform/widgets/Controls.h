@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QColor>
+#include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -29,7 +31,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 };
 
-// A button drawn flat as an underlined link on its own background colour.
+// A button drawn flat as a link on its own background colour (the palette's Button
+// colour): no border, no frame, no focus rectangle; its font gives the underline.
 class TElPopupButton final : public QPushButton
 {
     Q_OBJECT
@@ -38,6 +41,28 @@ public:
     explicit TElPopupButton(QWidget *parent = nullptr);
 
     std::function<void()> OnClick;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// An editable combo box drawn flat: the entry on the palette's Base colour and a flat
+// drop-down button of its own width and colour at the right.
+class TElComboBox final : public QComboBox
+{
+    Q_OBJECT
+
+public:
+    explicit TElComboBox(QWidget *parent = nullptr);
+
+    int DropDownWidth = 30;
+    QColor DropDownColor{0xDC, 0xD7, 0xCB};
+    int ItemHeight = 20;
+
+    void showPopup() override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };
 
 // A read-only memo. Lines added while a handler runs are collected and shown together
