@@ -3,16 +3,13 @@
 #include "platform/Exceptions.h"
 #include "platform/Resolver.h"
 
-#include <QHostAddress>
 #include <QPointer>
 #include <QSocketNotifier>
-#include <QTcpSocket>
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,32 +19,19 @@ namespace {
 
 // Error codes in the numbering of the Windows socket library, which is what handlers
 // written for this kind of client compare against.
-int errorCodeOf(QAbstractSocket::SocketError error)
-{
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError: return 10061;
-    case QAbstractSocket::RemoteHostClosedError: return 10054;
-    case QAbstractSocket::HostNotFoundError: return 11001;
-    case QAbstractSocket::SocketAccessError: return 10013;
-    case QAbstractSocket::SocketResourceError: return 10055;
-    case QAbstractSocket::SocketTimeoutError: return 10060;
-    case QAbstractSocket::NetworkError: return 10051;
-    case QAbstractSocket::AddressInUseError: return 10048;
-    case QAbstractSocket::SocketAddressNotAvailableError: return 10049;
-    case QAbstractSocket::UnsupportedSocketOperationError: return 10045;
-    default: return -1;
-    }
-}
-
-// The same numbering for what connect() reports.
 int errorCodeOfErrno(int error)
 {
     switch (error) {
     case ECONNREFUSED: return 10061;
     case ECONNRESET: return 10054;
+    case ECONNABORTED: return 10053;
     case ETIMEDOUT: return 10060;
+    case ENETDOWN: return 10050;
     case ENETUNREACH: return 10051;
+    case ENETRESET: return 10052;
+    case EHOSTDOWN: return 10064;
     case EHOSTUNREACH: return 10065;
+    case ENOTCONN: return 10057;
     case EADDRNOTAVAIL: return 10049;
     case EACCES:
     case EPERM: return 10013;
@@ -57,6 +41,11 @@ int errorCodeOfErrno(int error)
     case ENOMEM: return 10055;
     default: return -1;
     }
+}
+
+QString describe(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 void callHandler(const std::function<void()> &handler)
@@ -151,86 +140,116 @@ void TClientSocket::lookupFailed(const QString &host, const QString &reason)
     showException(QStringLiteral("Host %1 not found: %2").arg(host, reason));
 }
 
-// The connection is made here rather than by QTcpSocket::connectToHost: when a server
-// resets a connection before Qt has seen it made, Qt 6.4 takes the reset for a connection
-// still under way and connects again, thousands of times a second, until its own timeout.
-// One attempt is one connect(); its outcome is read from SO_ERROR.
-void TClientSocket::connectTo(const QHostAddress &address)
+// The connection is made here rather than by a socket class that connects on its own: a
+// server that resets a connection before it is seen made must not be taken for a
+// connection still under way and tried again. One attempt is one connect(); its outcome
+// is read from SO_ERROR.
+void TClientSocket::connectTo(const IpAddress &address)
 {
     sockaddr_storage storage{};
-    socklen_t length = 0;
-    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_port = htons(quint16(m_port));
-        const Q_IPV6ADDR bytes = address.toIPv6Address();
-        std::memcpy(&in6->sin6_addr, &bytes, sizeof bytes);
-        in6->sin6_scope_id = address.scopeId().toUInt();
-        length = sizeof(sockaddr_in6);
-    } else {
-        auto *in4 = reinterpret_cast<sockaddr_in *>(&storage);
-        in4->sin_family = AF_INET;
-        in4->sin_port = htons(quint16(m_port));
-        in4->sin_addr.s_addr = htonl(address.toIPv4Address());
-        length = sizeof(sockaddr_in);
-    }
+    const socklen_t length = address.toSocketAddress(quint16(m_port), storage);
 
     const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         const int error = errno;
-        attemptFailed(errorCodeOfErrno(error), QString::fromLocal8Bit(std::strerror(error)));
+        attemptFailed(errorCodeOfErrno(error), describe(error));
         return;
     }
+    m_fd = fd;
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&storage), length) == 0) {
-        adopt(fd);
+        adopt();
         return;
     }
     if (errno != EINPROGRESS) {
         const int error = errno;
-        ::close(fd);
-        attemptFailed(errorCodeOfErrno(error), QString::fromLocal8Bit(std::strerror(error)));
+        ::close(std::exchange(m_fd, -1));
+        attemptFailed(errorCodeOfErrno(error), describe(error));
         return;
     }
-    m_connectingFd = fd;
-    m_connecting = new QSocketNotifier(qintptr(fd), QSocketNotifier::Write, this);
-    connect(m_connecting, &QSocketNotifier::activated, this, &TClientSocket::connectionSettled);
+    // Writable means settled, one way or the other.
+    watch(false);
 }
 
 void TClientSocket::connectionSettled()
 {
-    const int fd = std::exchange(m_connectingFd, -1);
-    m_connecting->setEnabled(false);
-    m_connecting->deleteLater();
-    m_connecting = nullptr;
-
+    stopWatching();
     int error = 0;
     socklen_t size = sizeof error;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+    if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
         error = errno;
     if (error != 0) {
-        ::close(fd);
-        attemptFailed(errorCodeOfErrno(error), QString::fromLocal8Bit(std::strerror(error)));
+        ::close(std::exchange(m_fd, -1));
+        attemptFailed(errorCodeOfErrno(error), describe(error));
         return;
     }
-    adopt(fd);
+    adopt();
 }
 
-// Hands a made connection to Qt's socket, which reports its end.
-void TClientSocket::adopt(int fd)
+// From here on only the end of the connection matters, which shows as the socket turning
+// readable: what the server sends is read and let go, and a read of nothing is its close.
+void TClientSocket::adopt()
 {
-    m_socket = new QTcpSocket;
-    if (!m_socket->setSocketDescriptor(fd, QAbstractSocket::ConnectedState)) {
-        ::close(fd);
-        const QString reason = m_socket->errorString();
-        discardSocket();
-        attemptFailed(errorCodeOf(QAbstractSocket::SocketResourceError), reason);
-        return;
-    }
-    connect(m_socket, &QTcpSocket::disconnected, this, &TClientSocket::handleDisconnected);
-    connect(m_socket, &QAbstractSocket::errorOccurred, this, &TClientSocket::handleError);
     m_pending = false;
     m_active = true;
+    watch(true);
     callHandler(OnConnect);
+}
+
+void TClientSocket::watch(bool forReading)
+{
+    auto *notifier = new QSocketNotifier(qintptr(m_fd),
+                                         forReading ? QSocketNotifier::Read : QSocketNotifier::Write, this);
+    m_notifier = notifier;
+    connect(notifier, &QSocketNotifier::activated, this, [this, notifier, forReading] {
+        // A notifier that was let go of in this round of the event loop stays silent.
+        if (notifier != m_notifier)
+            return;
+        if (forReading)
+            readable();
+        else
+            connectionSettled();
+    });
+}
+
+// Called from the notifier's own signal too, so the notifier is deleted later.
+void TClientSocket::stopWatching()
+{
+    if (!m_notifier)
+        return;
+    m_notifier->setEnabled(false);
+    m_notifier->deleteLater();
+    m_notifier = nullptr;
+}
+
+void TClientSocket::readable()
+{
+    // A server that sends without pause gets a bounded share of each turn of the event
+    // loop; the notifier comes back for the rest.
+    char buffer[16384];
+    for (int round = 0; round < 8; ++round) {
+        const ssize_t received = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (received > 0)
+            continue;
+        if (received == 0) {
+            peerClosed();
+            return;
+        }
+        const int error = errno;
+        if (error == EINTR)
+            continue;
+        if (error == EAGAIN || error == EWOULDBLOCK)
+            return;
+        // A reset is the peer ending the connection as much as a close is.
+        if (error == ECONNRESET) {
+            peerClosed();
+            return;
+        }
+        // This failure ends the reports of the connection. When the handler clears the
+        // code, Active stays true until setActive(false) closes the socket for good.
+        stopWatching();
+        reportFailure(errorCodeOfErrno(error), describe(error), true);
+        return;
+    }
 }
 
 void TClientSocket::attemptFailed(int code, const QString &reason)
@@ -240,7 +259,7 @@ void TClientSocket::attemptFailed(int code, const QString &reason)
     reportFailure(code, reason, false);
 }
 
-void TClientSocket::handleDisconnected()
+void TClientSocket::peerClosed()
 {
     if (!m_active)
         return;
@@ -248,22 +267,6 @@ void TClientSocket::handleDisconnected()
     discardSocket();
     m_active = false;
     callHandler(OnDisconnect);
-}
-
-void TClientSocket::handleError()
-{
-    QTcpSocket *socket = m_socket;
-    if (!socket || !m_active)
-        return;
-    const QAbstractSocket::SocketError error = socket->error();
-    // The peer closing the connection is no failure; the disconnected signal that follows
-    // reports it.
-    if (error == QAbstractSocket::RemoteHostClosedError)
-        return;
-    // This failure ends the reports of the connection. When the handler clears the code,
-    // Active stays true until setActive(false) closes the socket for good.
-    socket->disconnect(this);
-    reportFailure(errorCodeOf(error), socket->errorString(), true);
 }
 
 void TClientSocket::reportFailure(int code, const QString &reason, bool wasActive)
@@ -291,19 +294,9 @@ void TClientSocket::reportFailure(int code, const QString &reason, bool wasActiv
 
 void TClientSocket::discardSocket()
 {
-    if (m_connecting) {
-        m_connecting->setEnabled(false);
-        m_connecting->deleteLater();
-        m_connecting = nullptr;
-        ::close(std::exchange(m_connectingFd, -1));
-    }
-    if (!m_socket)
-        return;
-    QTcpSocket *socket = m_socket;
-    m_socket = nullptr;
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
+    stopWatching();
+    if (m_fd >= 0)
+        ::close(std::exchange(m_fd, -1));
 }
 
 } // namespace qm

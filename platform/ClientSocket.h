@@ -7,11 +7,11 @@
 #include <memory>
 #include <stdexcept>
 
-class QHostAddress;
 class QSocketNotifier;
-class QTcpSocket;
 
 namespace qm {
+
+class IpAddress;
 
 class SocketError : public std::runtime_error
 {
@@ -55,22 +55,22 @@ public:
 private:
     void startAttempt();
     void lookupFailed(const QString &host, const QString &reason);
-    void connectTo(const QHostAddress &address);
+    void connectTo(const IpAddress &address);
     void connectionSettled();
-    void adopt(int fd);
+    void adopt();
+    void watch(bool forReading);
+    void stopWatching();
+    void readable();
+    void peerClosed();
     void attemptFailed(int code, const QString &reason);
-    void handleDisconnected();
-    void handleError();
     void reportFailure(int code, const QString &reason, bool wasActive);
     void discardSocket();
 
-    // The socket of the current attempt or connection, deleted later because it may be
-    // in the middle of emitting a signal when it is let go.
-    QTcpSocket *m_socket = nullptr;
-    // While connecting: the socket being connected and the notifier that tells when the
-    // attempt has settled. Qt's socket only takes over a connection that was made.
-    int m_connectingFd = -1;
-    QSocketNotifier *m_connecting = nullptr;
+    // The socket of the current attempt or connection, and the notifier that watches it:
+    // for writing while the connection is under way (it becomes writable when the attempt
+    // has settled), for reading once it is made (what the server sends, or its close).
+    int m_fd = -1;
+    QSocketNotifier *m_notifier = nullptr;
     bool m_active = false;  // between the connect and the disconnect event
     bool m_pending = false; // a lookup or connection attempt is under way
     // Bumped whenever an attempt starts or ends, so that late results of an attempt that

@@ -165,9 +165,8 @@ int IcmpEcho::echo(const EchoRequest &request)
               (request.flags & DontFragmentFlag) ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT,
               "Cannot set the ICMP fragmentation flag");
 
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(target->toIPv4Address());
+    sockaddr_storage to{};
+    const socklen_t toLength = target->toSocketAddress(0, to);
 
     // On a datagram socket the kernel writes its own identifier into the request (the
     // socket's local "port"); on a raw one the identifier is ours to choose.
@@ -176,7 +175,7 @@ int IcmpEcho::echo(const EchoRequest &request)
     const QByteArray packet = echoRequest(identifier, sequence, request.size);
 
     if (::sendto(fd, packet.constData(), size_t(packet.size()), 0,
-                 reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0) {
+                 reinterpret_cast<const sockaddr *>(&to), toLength) < 0) {
         if (isUnreachable(errno))
             return 0;
         throw EchoError(systemError("Cannot send the ICMP echo request", errno));

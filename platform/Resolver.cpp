@@ -1,30 +1,129 @@
 #include "platform/Resolver.h"
 
-#include <QAbstractSocket>
-#include <QHostInfo>
 #include <QMetaObject>
 #include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QThread>
 #include <QUrl>
 
+#include <arpa/inet.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/types.h>
 
+#include <climits>
+#include <cstring>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace qm {
 
-namespace {
+// ---------------------------------------------------------------------------------------
+// IpAddress
 
-std::optional<QHostAddress> numericAddress(const QString &host)
+std::optional<IpAddress> IpAddress::fromString(const QString &text)
 {
-    QHostAddress address;
-    if (address.setAddress(host))
+    const QByteArray trimmed = text.trimmed().toLatin1();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+
+    IpAddress address;
+    if (!trimmed.contains(':')) {
+        auto *in4 = reinterpret_cast<sockaddr_in *>(&address.m_address);
+        if (::inet_pton(AF_INET, trimmed.constData(), &in4->sin_addr) != 1)
+            return std::nullopt;
+        in4->sin_family = AF_INET;
         return address;
+    }
+
+    // Link-local IPv6 addresses name their interface after a '%', by name or by number.
+    QByteArray bare = trimmed;
+    unsigned scope = 0;
+    const qsizetype percent = trimmed.lastIndexOf('%');
+    if (percent >= 0) {
+        bare = trimmed.left(percent);
+        const QByteArray scopeText = trimmed.mid(percent + 1);
+        bool numeric = false;
+        scope = scopeText.toUInt(&numeric);
+        if (!numeric)
+            scope = ::if_nametoindex(scopeText.constData());
+        if (scope == 0)
+            return std::nullopt;
+    }
+    auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address.m_address);
+    if (::inet_pton(AF_INET6, bare.constData(), &in6->sin6_addr) != 1)
+        return std::nullopt;
+    in6->sin6_family = AF_INET6;
+    in6->sin6_scope_id = scope;
+    return address;
+}
+
+std::optional<IpAddress> IpAddress::fromSocketAddress(const sockaddr *address, socklen_t length)
+{
+    if (!address)
+        return std::nullopt;
+    IpAddress result;
+    if (address->sa_family == AF_INET && length >= socklen_t(sizeof(sockaddr_in))) {
+        std::memcpy(&result.m_address, address, sizeof(sockaddr_in));
+        reinterpret_cast<sockaddr_in *>(&result.m_address)->sin_port = 0;
+        return result;
+    }
+    if (address->sa_family == AF_INET6 && length >= socklen_t(sizeof(sockaddr_in6))) {
+        std::memcpy(&result.m_address, address, sizeof(sockaddr_in6));
+        reinterpret_cast<sockaddr_in6 *>(&result.m_address)->sin6_port = 0;
+        return result;
+    }
     return std::nullopt;
 }
+
+QString IpAddress::toString() const
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    if (isIPv4()) {
+        const auto *in4 = reinterpret_cast<const sockaddr_in *>(&m_address);
+        if (!::inet_ntop(AF_INET, &in4->sin_addr, text, sizeof text))
+            return QString();
+        return QString::fromLatin1(text);
+    }
+    if (isIPv6()) {
+        const auto *in6 = reinterpret_cast<const sockaddr_in6 *>(&m_address);
+        if (!::inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text))
+            return QString();
+        QString result = QString::fromLatin1(text);
+        if (in6->sin6_scope_id != 0) {
+            char name[IF_NAMESIZE] = {};
+            result += QLatin1Char('%')
+                + (::if_indextoname(in6->sin6_scope_id, name) ? QString::fromLocal8Bit(name)
+                                                               : QString::number(in6->sin6_scope_id));
+        }
+        return result;
+    }
+    return QString();
+}
+
+socklen_t IpAddress::toSocketAddress(quint16 port, sockaddr_storage &out) const
+{
+    out = m_address;
+    if (isIPv4()) {
+        reinterpret_cast<sockaddr_in *>(&out)->sin_port = htons(port);
+        return sizeof(sockaddr_in);
+    }
+    if (isIPv6()) {
+        reinterpret_cast<sockaddr_in6 *>(&out)->sin6_port = htons(port);
+        return sizeof(sockaddr_in6);
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Lookups
+
+namespace {
 
 QString refusalReason(const QString &host)
 {
@@ -33,14 +132,95 @@ QString refusalReason(const QString &host)
     return QStringLiteral("the name %1 is reserved and never resolves").arg(host);
 }
 
+// Plain ASCII names go to the resolver as they are; others in their ACE form. Empty when
+// the name has no ACE form.
+QByteArray lookupName(const QString &host)
+{
+    bool ascii = true;
+    for (const QChar c : host)
+        ascii = ascii && c.unicode() < 0x80;
+    return ascii ? host.toLatin1() : QUrl::toAce(host);
+}
+
 // Delivers `result` through the event loop of `context`, so that callers always see the
-// outcome after their call has returned.
+// outcome after their call has returned. The posted call dies with `context`.
 void deliverLater(QObject *context, ResolveCallback done, ResolveResult result)
 {
     QMetaObject::invokeMethod(
         context,
         [done = std::move(done), result = std::move(result)] { done(result); },
         Qt::QueuedConnection);
+}
+
+// The ids of lookups whose answer is still wanted. An answer is delivered only when its id
+// is taken out of here, so a cancelled lookup never reports.
+class LiveLookups final
+{
+public:
+    int add()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        int id;
+        do {
+            id = m_next;
+            m_next = m_next == INT_MAX ? 0 : m_next + 1;
+        } while (m_live.contains(id));
+        m_live.insert(id);
+        return id;
+    }
+
+    bool take(int id)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_live.remove(id);
+    }
+
+private:
+    std::mutex m_mutex;
+    QSet<int> m_live;
+    int m_next = 0;
+};
+
+LiveLookups &liveLookups()
+{
+    static LiveLookups lookups;
+    return lookups;
+}
+
+ResolveResult lookUp(const QByteArray &name)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM; // one entry per address, for the TCP connection
+    hints.ai_flags = AI_ADDRCONFIG;  // no IPv6 answers on a machine without IPv6, and so on
+    addrinfo *found = nullptr;
+    int status = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
+    if (status == EAI_BADFLAGS) {
+        hints.ai_flags = 0;
+        status = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
+    }
+
+    ResolveResult result;
+    if (status != 0) {
+        result.error = status == EAI_NONAME ? QStringLiteral("Host not found")
+                                            : QString::fromLocal8Bit(::gai_strerror(status));
+        return result;
+    }
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> guard(found, &freeaddrinfo);
+    for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
+        auto address = IpAddress::fromSocketAddress(entry->ai_addr, entry->ai_addrlen);
+        if (!address)
+            continue;
+        if (address->isIPv4()) {
+            result.address = address;
+            break;
+        }
+        if (!result.address)
+            result.address = address;
+    }
+    if (!result.address)
+        result.error = QStringLiteral("no address found");
+    return result;
 }
 
 } // namespace
@@ -54,13 +234,13 @@ bool isReservedInvalidName(const QString &host)
         || name.endsWith(QLatin1String(".invalid"), Qt::CaseInsensitive);
 }
 
-std::optional<QHostAddress> resolveIPv4(const QString &host)
+std::optional<IpAddress> resolveIPv4(const QString &host)
 {
     if (host.isEmpty() || isReservedInvalidName(host))
         return std::nullopt;
 
-    if (const auto numeric = numericAddress(host)) {
-        if (numeric->protocol() == QAbstractSocket::IPv4Protocol)
+    if (const auto numeric = IpAddress::fromString(host)) {
+        if (numeric->isIPv4())
             return numeric;
         return std::nullopt; // an IPv6 literal has no IPv4 address
     }
@@ -69,23 +249,24 @@ std::optional<QHostAddress> resolveIPv4(const QString &host)
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM; // one entry per address instead of one per socket type
     addrinfo *found = nullptr;
-    // Plain ASCII names go to the resolver as they are; others in their ACE form.
-    bool ascii = true;
-    for (const QChar c : host)
-        ascii = ascii && c.unicode() < 0x80;
-    const QByteArray name = ascii ? host.toLatin1() : QUrl::toAce(host);
+    const QByteArray name = lookupName(host);
     if (name.isEmpty())
         return std::nullopt;
-    if (getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
+    if (::getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
         return std::nullopt;
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> guard(found, &freeaddrinfo);
     for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET && entry->ai_addr)
-            return QHostAddress(entry->ai_addr);
+        if (auto address = IpAddress::fromSocketAddress(entry->ai_addr, entry->ai_addrlen))
+            return address;
     }
     return std::nullopt;
 }
 
+// A name server may take seconds to answer, so the lookup runs on a thread of its own. Its
+// answer goes to a small receiver object living in the context's thread: unlike the
+// context, the receiver is never destroyed before the answer has arrived, so the lookup
+// thread can always post to it. On arrival, in the context's thread, the receiver checks
+// that the context still exists and the lookup was not cancelled, then goes away.
 int resolveAsync(const QString &host, QObject *context, ResolveCallback done)
 {
     if (host.isEmpty() || isReservedInvalidName(host)) {
@@ -93,34 +274,50 @@ int resolveAsync(const QString &host, QObject *context, ResolveCallback done)
         return -1;
     }
 
-    if (auto numeric = numericAddress(host)) {
+    if (auto numeric = IpAddress::fromString(host)) {
         deliverLater(context, std::move(done), {numeric, QString()});
         return -1;
     }
 
-    return QHostInfo::lookupHost(host, context, [done = std::move(done)](const QHostInfo &info) {
-        ResolveResult result;
-        const QList<QHostAddress> addresses = info.addresses();
-        for (const QHostAddress &address : addresses) {
-            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-                result.address = address;
-                break;
-            }
-        }
-        if (!result.address && !addresses.isEmpty())
-            result.address = addresses.first();
-        if (!result.address) {
-            result.error = info.error() == QHostInfo::NoError ? QStringLiteral("no address found")
-                                                              : info.errorString();
-        }
-        done(result);
-    });
+    const QByteArray name = lookupName(host);
+    if (name.isEmpty()) {
+        deliverLater(context, std::move(done),
+                     {std::nullopt, QStringLiteral("the name %1 cannot be looked up").arg(host)});
+        return -1;
+    }
+
+    const int id = liveLookups().add();
+    auto *receiver = new QObject;
+    receiver->moveToThread(context->thread());
+    auto deliver = [receiver, id, guard = QPointer<QObject>(context),
+                    done = std::move(done)](const ResolveResult &result) {
+        receiver->deleteLater();
+        if (liveLookups().take(id) && guard)
+            done(result);
+    };
+
+    try {
+        std::thread([name, receiver, deliver]() {
+            ResolveResult result = lookUp(name);
+            QMetaObject::invokeMethod(
+                receiver, [deliver, result = std::move(result)] { deliver(result); },
+                Qt::QueuedConnection);
+        }).detach();
+    } catch (const std::system_error &e) {
+        // Without a thread there is no lookup: the answer is the failure, later as always.
+        const ResolveResult failure{std::nullopt,
+                                    QStringLiteral("cannot start the name lookup: %1")
+                                        .arg(QString::fromLocal8Bit(e.what()))};
+        QMetaObject::invokeMethod(
+            receiver, [deliver, failure] { deliver(failure); }, Qt::QueuedConnection);
+    }
+    return id;
 }
 
 void cancelResolve(int lookupId)
 {
     if (lookupId >= 0)
-        QHostInfo::abortHostLookup(lookupId);
+        liveLookups().take(lookupId);
 }
 
 } // namespace qm

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QHostAddress>
 #include <QString>
+
+#include <sys/socket.h>
 
 #include <functional>
 #include <optional>
@@ -9,6 +10,30 @@
 class QObject;
 
 namespace qm {
+
+// An IPv4 or IPv6 address as the socket calls take it. A default-made one is of neither
+// family and prints as an empty text.
+class IpAddress final
+{
+public:
+    IpAddress() = default;
+
+    // Numeric addresses only: dotted IPv4 and IPv6 (with an optional "%scope"), never a
+    // name, so nothing is ever asked of a name server.
+    static std::optional<IpAddress> fromString(const QString &text);
+    // An address as getaddrinfo() and the socket calls hand it out; the port is ignored.
+    static std::optional<IpAddress> fromSocketAddress(const sockaddr *address, socklen_t length);
+
+    bool isIPv4() const { return m_address.ss_family == AF_INET; }
+    bool isIPv6() const { return m_address.ss_family == AF_INET6; }
+    QString toString() const;
+
+    // Fills `out` with this address and `port`; returns the length the socket calls need.
+    socklen_t toSocketAddress(quint16 port, sockaddr_storage &out) const;
+
+private:
+    sockaddr_storage m_address{};
+};
 
 // Host name resolution shared by the echo and the TCP client.
 //
@@ -22,12 +47,12 @@ namespace qm {
 bool isReservedInvalidName(const QString &host);
 
 // Blocking lookup of an IPv4 address (the echo needs one).
-std::optional<QHostAddress> resolveIPv4(const QString &host);
+std::optional<IpAddress> resolveIPv4(const QString &host);
 
 struct ResolveResult
 {
-    std::optional<QHostAddress> address; // IPv4 preferred, IPv6 when that is all there is
-    QString error;                       // why there is no address
+    std::optional<IpAddress> address; // IPv4 preferred, IPv6 when that is all there is
+    QString error;                    // why there is no address
 };
 
 using ResolveCallback = std::function<void(const ResolveResult &result)>;
@@ -38,8 +63,8 @@ using ResolveCallback = std::function<void(const ResolveResult &result)>;
 // caller ignores late results by itself in that case).
 int resolveAsync(const QString &host, QObject *context, ResolveCallback done);
 
-// Stops a lookup started by resolveAsync where that is still possible. A result that is
-// already on its way may still arrive, so callers recognise stale results themselves.
+// Drops a lookup started by resolveAsync: its `done` is never run, even when the answer
+// is already on its way. The lookup itself runs to its end in the background.
 void cancelResolve(int lookupId);
 
 } // namespace qm

@@ -7,6 +7,11 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <memory>
 #include <stdexcept>
 
@@ -53,7 +58,70 @@ quint16 closedPort()
     return port;
 }
 
+// The server's end sends a reset instead of a close (a zero linger time makes it so).
+void resetConnection(QTcpSocket *peer)
+{
+    const linger hard{1, 0};
+    ::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    peer->abort();
+}
+
+int openDescriptors()
+{
+    DIR *folder = ::opendir("/proc/self/fd");
+    if (!folder)
+        return -1;
+    int count = 0;
+    while (const dirent *entry = ::readdir(folder))
+        count += entry->d_name[0] != '.';
+    ::closedir(folder);
+    return count;
+}
+
+// A pipe opened where a descriptor was just closed takes its number: a second close of the
+// same descriptor would close the pipe instead.
+class Sentinel final
+{
+public:
+    Sentinel()
+    {
+        if (::pipe2(m_fds, O_CLOEXEC) != 0)
+            m_fds[0] = m_fds[1] = -1;
+    }
+    Sentinel(const Sentinel &) = delete;
+    Sentinel &operator=(const Sentinel &) = delete;
+    ~Sentinel()
+    {
+        for (int fd : m_fds) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+
+    bool intact() const
+    {
+        return m_fds[0] >= 0 && ::fcntl(m_fds[0], F_GETFD) != -1 && ::fcntl(m_fds[1], F_GETFD) != -1;
+    }
+
+private:
+    int m_fds[2];
+};
+
+enum class PeerEnd { Close, DataThenClose, Reset, DataThenReset };
+enum class Lifetime {
+    ConnectedThenDeactivated,
+    PeerClosed,
+    PeerReset,
+    Refused,
+    CancelledWhileConnecting,
+    DestroyedWhileConnecting,
+    DestroyedWhileConnected,
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(PeerEnd)
+Q_DECLARE_METATYPE(Lifetime)
 
 class ClientSocketTest : public QObject
 {
@@ -66,7 +134,9 @@ private Q_SLOTS:
 
     void connectReportsActive_data();
     void connectReportsActive();
-    void peerCloseReportsDisconnect();
+    void peerEndsConnection_data();
+    void peerEndsConnection();
+    void serverDataIsReadAndLetGo();
     void closingConnectedReportsInsideCall();
     void refusedConnection_data();
     void refusedConnection();
@@ -80,10 +150,13 @@ private Q_SLOTS:
     void noEventsAfterDestruction_data();
     void noEventsAfterDestruction();
     void handlerFailureGoesToDisplay();
+    void descriptorsClosedOnce_data();
+    void descriptorsClosedOnce();
 
 private:
     // Connects `socket` to m_server and returns the server's end of the connection.
     QTcpSocket *connectToServer(TClientSocket &socket, Events &events);
+    bool runLifetime(Lifetime lifetime);
 
     QTcpServer m_server;
     QStringList m_shown;
@@ -152,7 +225,45 @@ void ClientSocketTest::connectReportsActive()
     QVERIFY(m_shown.isEmpty());
 }
 
-void ClientSocketTest::peerCloseReportsDisconnect()
+void ClientSocketTest::peerEndsConnection_data()
+{
+    QTest::addColumn<PeerEnd>("end");
+    QTest::newRow("close") << PeerEnd::Close;
+    QTest::newRow("data, then close") << PeerEnd::DataThenClose;
+    QTest::newRow("reset") << PeerEnd::Reset;
+    QTest::newRow("data, then reset") << PeerEnd::DataThenReset;
+}
+
+// However the server ends the connection, it is a disconnect and no failure.
+void ClientSocketTest::peerEndsConnection()
+{
+    QFETCH(PeerEnd, end);
+    TClientSocket socket;
+    Events events;
+    attach(socket, events);
+    QTcpSocket *peer = connectToServer(socket, events);
+    QVERIFY(peer);
+
+    if (end == PeerEnd::DataThenClose || end == PeerEnd::DataThenReset) {
+        peer->write(QByteArray(100000, 'q'));
+        QTRY_COMPARE(peer->bytesToWrite(), qint64(0));
+    }
+    if (end == PeerEnd::Reset || end == PeerEnd::DataThenReset)
+        resetConnection(peer);
+    else
+        peer->close();
+
+    QTRY_COMPARE(events.disconnects, 1);
+    QVERIFY(!socket.Active());
+    QTest::qWait(100);
+    QCOMPARE(events.disconnects, 1);
+    QCOMPARE(events.errors, 0);
+    QVERIFY(m_shown.isEmpty());
+}
+
+// What the server sends is read and let go: far more than the socket buffers hold gets
+// through, and the connection stays as it was.
+void ClientSocketTest::serverDataIsReadAndLetGo()
 {
     TClientSocket socket;
     Events events;
@@ -160,10 +271,16 @@ void ClientSocketTest::peerCloseReportsDisconnect()
     QTcpSocket *peer = connectToServer(socket, events);
     QVERIFY(peer);
 
+    const QByteArray chunk(1 << 20, 'q');
+    for (int i = 0; i < 64; ++i)
+        peer->write(chunk);
+    QTRY_COMPARE_WITH_TIMEOUT(peer->bytesToWrite(), qint64(0), 60000);
+    QVERIFY(socket.Active());
+    QCOMPARE(events.total(), 1);
+
     peer->close();
     QTRY_COMPARE(events.disconnects, 1);
-    QVERIFY(!socket.Active());
-    QCOMPARE(events.errors, 0); // a close by the peer is no failure
+    QCOMPARE(events.errors, 0);
     QVERIFY(m_shown.isEmpty());
 }
 
@@ -392,6 +509,95 @@ void ClientSocketTest::handlerFailureGoesToDisplay()
     socket.setActive(true);
     QTRY_COMPARE(m_shown, QStringList{QStringLiteral("handler failed")});
     QVERIFY(socket.Active());
+}
+
+void ClientSocketTest::descriptorsClosedOnce_data()
+{
+    QTest::addColumn<Lifetime>("lifetime");
+    QTest::newRow("connected, then deactivated") << Lifetime::ConnectedThenDeactivated;
+    QTest::newRow("closed by the peer") << Lifetime::PeerClosed;
+    QTest::newRow("reset by the peer") << Lifetime::PeerReset;
+    QTest::newRow("refused") << Lifetime::Refused;
+    QTest::newRow("cancelled while connecting") << Lifetime::CancelledWhileConnecting;
+    QTest::newRow("destroyed while connecting") << Lifetime::DestroyedWhileConnecting;
+    QTest::newRow("destroyed while connected") << Lifetime::DestroyedWhileConnected;
+}
+
+// Every way a socket's life can go leaves as many descriptors open as before, and closes
+// none twice: a second close would take the descriptor of another owner that got the
+// same number meanwhile.
+void ClientSocketTest::descriptorsClosedOnce()
+{
+    QFETCH(Lifetime, lifetime);
+
+    QVERIFY(runLifetime(lifetime)); // whatever Qt opens once on first use
+    const int before = openDescriptors();
+    QVERIFY(before > 0);
+    QVERIFY(runLifetime(lifetime));
+    QCOMPARE(openDescriptors(), before);
+}
+
+bool ClientSocketTest::runLifetime(Lifetime lifetime)
+{
+    Events events;
+    auto socket = std::make_unique<TClientSocket>();
+    attach(*socket, events, false);
+    socket->Host = QStringLiteral("127.0.0.1");
+    socket->Port = m_server.serverPort();
+    bool ok = true;
+
+    switch (lifetime) {
+    case Lifetime::ConnectedThenDeactivated: {
+        QTcpSocket *peer = connectToServer(*socket, events);
+        ok = peer != nullptr;
+        socket->setActive(false);
+        delete peer;
+        break;
+    }
+    case Lifetime::PeerClosed:
+    case Lifetime::PeerReset: {
+        QTcpSocket *peer = connectToServer(*socket, events);
+        if (!peer)
+            return false;
+        if (lifetime == Lifetime::PeerReset)
+            resetConnection(peer);
+        else
+            peer->close();
+        ok = QTest::qWaitFor([&] { return events.disconnects == 1; });
+        delete peer;
+        break;
+    }
+    case Lifetime::Refused:
+        socket->Port = closedPort();
+        socket->setActive(true);
+        ok = QTest::qWaitFor([&] { return events.disconnects == 1; });
+        break;
+    case Lifetime::CancelledWhileConnecting:
+    case Lifetime::DestroyedWhileConnecting:
+        socket->setActive(true);
+        QCoreApplication::processEvents(); // the address arrives and the connect starts
+        if (lifetime == Lifetime::CancelledWhileConnecting)
+            socket->setActive(false);
+        socket.reset();
+        break;
+    case Lifetime::DestroyedWhileConnected:
+        ok = connectToServer(*socket, events) != nullptr;
+        socket.reset();
+        break;
+    }
+    // Whatever is closed from here on must be the socket's own.
+    const Sentinel sentinel;
+    socket.reset();
+    QTest::qWait(100);
+    ok = ok && sentinel.intact();
+
+    // The server's ends of the connections, and whatever was let go of later.
+    while (QTcpSocket *peer = m_server.nextPendingConnection())
+        delete peer;
+    for (QTcpSocket *peer : findChildren<QTcpSocket *>())
+        delete peer;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return ok;
 }
 
 QTEST_GUILESS_MAIN(ClientSocketTest)
