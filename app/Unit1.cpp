@@ -14,8 +14,8 @@
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
-#include <QRegularExpression>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -59,8 +59,11 @@ std::string asciiLower(std::string text)
 // A decimal integer text: optional sign and digits, within 32 bits.
 bool parseDecimal(const QString &text, int &value)
 {
-    static const QRegularExpression decimal(QStringLiteral("^[+-]?[0-9]+$"));
-    if (!decimal.match(text).hasMatch())
+    const QStringView digits = text.startsWith(QLatin1Char('+')) || text.startsWith(QLatin1Char('-'))
+                                   ? QStringView(text).mid(1)
+                                   : QStringView(text);
+    if (digits.isEmpty()
+        || !std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
         return false;
     bool ok = false;
     value = text.toInt(&ok, 10);
@@ -138,7 +141,6 @@ void TForm1::applyDesign()
     Edit1->setCursor(Qt::IBeamCursor);
     // The entries have no border: a light tint shows where to type on the white page.
     setColour(Edit1, QPalette::Base, QColor(0xF7, 0xF5, 0xEE));
-    Edit1->lineEdit()->setTextMargins(0, 5, 1, 0);
     Edit2->setFont(designFont(16, true));
     Edit2->setTextMargins(0, 6, 1, 0);
     Edit2->setCursor(Qt::IBeamCursor);

@@ -147,6 +147,17 @@ TElComboBox::TElComboBox(QWidget *parent) : QComboBox(parent)
     setFrame(false);
 }
 
+void TElComboBox::showEvent(QShowEvent *event)
+{
+    if (!isEditable()) {
+        setEditable(true);
+        setInsertPolicy(QComboBox::NoInsert);
+        lineEdit()->setFrame(false);
+        lineEdit()->setTextMargins(0, TopMargin, RightMargin, 0);
+    }
+    QComboBox::showEvent(event);
+}
+
 void TElComboBox::showPopup()
 {
     for (int i = 0; i < count(); ++i)

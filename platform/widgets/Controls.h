@@ -47,7 +47,9 @@ protected:
 };
 
 // An editable combo box drawn flat: the entry on the palette's Base colour and a flat
-// drop-down button of its own width and colour at the right.
+// drop-down button of its own width and colour at the right. Its entry, with the
+// completion from the item list, is made when the box is first shown: a page that is
+// never opened costs no editor.
 class TElComboBox final : public QComboBox
 {
     Q_OBJECT
@@ -58,10 +60,13 @@ public:
     int DropDownWidth = 30;
     QColor DropDownColor{0xDC, 0xD7, 0xCB};
     int ItemHeight = 20;
+    int TopMargin = 5;
+    int RightMargin = 1;
 
     void showPopup() override;
 
 protected:
+    void showEvent(QShowEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 };
 
