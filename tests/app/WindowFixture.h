@@ -68,14 +68,16 @@ public:
     std::optional<std::uint32_t> volumeSerial(const QString &) const override { return serial; }
 };
 
-// The real files, except that deleting a name listed in `refused` fails, as it would for
-// a file in use: where the tests run as root, the system itself refuses nothing.
-class RefusingFileSystem final : public qm::FileSystem
+// The real files, with two hooks on deletion: a name listed in `refused` fails to delete,
+// as a file in use would (where the tests run as root the system refuses nothing), and
+// `beforeDelete` runs first, as another program changing the folder meanwhile would.
+class ScriptedFileSystem final : public qm::FileSystem
 {
 public:
-    explicit RefusingFileSystem(qm::WinePrefix prefix) : m_files(std::move(prefix)) {}
+    explicit ScriptedFileSystem(qm::WinePrefix prefix) : m_files(std::move(prefix)) {}
 
     QSet<QByteArray> refused;
+    std::function<void(const QByteArray &name)> beforeDelete;
 
     bool exists(const QString &path) const override { return m_files.exists(path); }
     bool readWholeFile(const QString &path, std::string &contents) const override
@@ -88,6 +90,8 @@ public:
     }
     bool deleteFile(const QString &folder, const QByteArray &name) const override
     {
+        if (beforeDelete)
+            beforeDelete(name);
         return !refused.contains(name) && m_files.deleteFile(folder, name);
     }
 
@@ -203,7 +207,7 @@ public:
 
     qm::WinePrefix m_prefix;
     qm::WineRegistry registry;
-    RefusingFileSystem files;
+    ScriptedFileSystem files;
     ScriptedEcho echo;
     RecordingShell shell;
     FixedSystemInfo system;

@@ -42,35 +42,6 @@ QByteArray randomBytes(qsizetype size, quint32 seed)
     return bytes;
 }
 
-// The real files, with a hook that runs before every deletion: a folder that another program
-// changes while the cleaner works through it.
-class ChangingFileSystem final : public qm::FileSystem
-{
-public:
-    explicit ChangingFileSystem(qm::WinePrefix prefix) : m_files(std::move(prefix)) {}
-
-    std::function<void(const QByteArray &name)> beforeDelete;
-
-    bool exists(const QString &path) const override { return m_files.exists(path); }
-    bool readWholeFile(const QString &path, std::string &contents) const override
-    {
-        return m_files.readWholeFile(path, contents);
-    }
-    bool listFolder(const QString &folder, const std::function<void(const QByteArray &)> &entry) const override
-    {
-        return m_files.listFolder(folder, entry);
-    }
-    bool deleteFile(const QString &folder, const QByteArray &name) const override
-    {
-        if (beforeDelete)
-            beforeDelete(name);
-        return m_files.deleteFile(folder, name);
-    }
-
-private:
-    qm::HostFileSystem m_files;
-};
-
 // A game server on 127.0.0.1 that accepts and then stays silent, or resets each connection
 // at once (SO_LINGER with a zero time makes the close send RST instead of FIN).
 class HostileServer final : public QObject
@@ -326,9 +297,8 @@ void TestHostile::folderChangesWhileCleaned()
     Prefix::writeFile(outside + QStringLiteral("/keep.dat"), "keep");
 
     Window window(prefix);
-    ChangingFileSystem files{qm::WinePrefix(prefix.path())};
     int deletions = 0;
-    files.beforeDelete = [&](const QByteArray &name) {
+    window.files.beforeDelete = [&](const QByteArray &name) {
         ++deletions;
         QDir dir(pub);
         if (change == QLatin1String("remove pub") && deletions == 1) {
@@ -351,11 +321,7 @@ void TestHostile::folderChangesWhileCleaned()
                 dir.mkdir(QFileInfo(next).fileName());
         }
     };
-    window.form = std::make_unique<TForm1>(qm::Platform{window.registry, files, window.echo, window.shell,
-                                                        window.system, window.publicHosts, nullptr});
-    TForm1 &form = *window.form;
-    form.Timer1->stop();
-    form.show();
+    TForm1 &form = window.show();
     form.ElPageControl1->setActivePageIndex(2);
     QTest::mouseClick(form.SpeedButton1, Qt::LeftButton);
 
