@@ -3,10 +3,15 @@
 # help centre's window, saves a picture of it to FILE and ends the program.
 set -euo pipefail
 shot=$1; shift
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+work=$(mktemp -d)
+app=""
+trap 'kill $app "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
+# Xvfb picks a free display number itself and reports it.
+Xvfb -displayfd 3 -noreset -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill "$app" "$xvfb" 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "The virtual display did not start." >&2; exit 1; }
+display=:$(head -n1 "$work/display")
 for _ in $(seq 50); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 DISPLAY=$display QT_QPA_PLATFORM=xcb "$@" &
