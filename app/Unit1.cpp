@@ -26,6 +26,8 @@ const QString WaitingText = QStringLiteral("Please wait for the test to finish")
 const QString UnknownProblems = QStringLiteral("Unknown problems, check your internet connection please..");
 const QString ServerNotFound = QStringLiteral("Your internet works fine, but the quenmar server was not found at all");
 const QString Passed = QStringLiteral("passed");
+// The light strips of the header and footer; it also tints the borderless entries.
+const QColor Parchment(0xF7, 0xF5, 0xEE);
 
 QFont designFont(int pixelSize, bool bold = false, bool underline = false)
 {
@@ -104,8 +106,8 @@ void TForm1::applyDesign()
     setWindowIcon(QIcon(QStringLiteral(":/resources/icon-16.png")));
 
     setColour(Panel1, QPalette::Window, QColor(0xDC, 0xD7, 0xCB));
-    setColour(Panel2, QPalette::Window, QColor(0xF7, 0xF5, 0xEE));
-    setColour(Panel3, QPalette::Window, QColor(0xF7, 0xF5, 0xEE));
+    setColour(Panel2, QPalette::Window, Parchment);
+    setColour(Panel3, QPalette::Window, Parchment);
 
     ElPageControl1->TabFont = designFont(11);
     ElPageControl1->setAutoFillBackground(true);
@@ -140,12 +142,12 @@ void TForm1::applyDesign()
     Edit1->setFont(designFont(16, true));
     Edit1->setCursor(Qt::IBeamCursor);
     // The entries have no border: a light tint shows where to type on the white page.
-    setColour(Edit1, QPalette::Base, QColor(0xF7, 0xF5, 0xEE));
+    setColour(Edit1, QPalette::Base, Parchment);
     Edit2->setFont(designFont(16, true));
     Edit2->setTextMargins(0, 6, 1, 0);
     Edit2->setCursor(Qt::IBeamCursor);
-    setColour(Edit2, QPalette::Base, QColor(0xF7, 0xF5, 0xEE));
-    setColour(ElFolderNameEdit1->lineEdit(), QPalette::Base, QColor(0xF7, 0xF5, 0xEE));
+    setColour(Edit2, QPalette::Base, Parchment);
+    setColour(ElFolderNameEdit1->lineEdit(), QPalette::Base, Parchment);
 
     ElFolderNameEdit1->setFont(designFont(11));
     ElFolderNameEdit1->DialogTitle = QStringLiteral("Where is Quenmar installed?");
