@@ -1,16 +1,13 @@
 #include "app/GameSite.h"
 #include "app/Unit1.h"
-#include "platform/DesktopShell.h"
+#include "platform/Echo.h"
 #include "platform/Exceptions.h"
-#include "platform/HostFileSystem.h"
-#include "platform/IcmpEcho.h"
-#include "platform/WinePrefix.h"
-#include "platform/WineRegistry.h"
-#include "platform/WineSystemInfo.h"
+#include "platform/FileSystem.h"
+#include "platform/Registry.h"
+#include "platform/Shell.h"
+#include "platform/SystemBackends.h"
+#include "platform/SystemInfo.h"
 #include "platform/widgets/Application.h"
-
-#include <QDir>
-#include <QFileInfo>
 
 int main(int argc, char *argv[])
 {
@@ -19,20 +16,9 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("quenmar-helpcentre"));
 
     try {
-        const qm::WinePrefix prefix;
-        qm::WineRegistry registry(prefix);
-        qm::HostFileSystem files(prefix);
-        qm::IcmpEcho echo;
-        qm::DesktopShell shell;
-        qm::WineSystemInfo system(prefix);
-        const auto hostFolder = [prefix](const QString &folder) {
-            const auto path = prefix.toHostPath(folder);
-            if (path && QFileInfo(QString::fromUtf8(*path)).isDir())
-                return QString::fromUtf8(*path);
-            return QDir::homePath();
-        };
-
-        TForm1 form({registry, files, echo, shell, system, GameSite::PublicHosts, hostFolder});
+        const qm::SystemBackends system = qm::makeSystemBackends();
+        TForm1 form({*system.registry, *system.files, *system.echo, *system.shell, *system.system,
+                     GameSite::PublicHosts, system.hostFolder});
         form.show();
         application.exec();
     } catch (const std::exception &e) {

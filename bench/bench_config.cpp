@@ -7,8 +7,8 @@
 // KIND is "typical" (the lines a real setup.ini holds, over and over), "oneline" (one
 // endless line of key-like text) or "equals" (HOST followed by "=" to the end, the line
 // that makes a value text grow with the square of its length).
-#include "platform/HostFileSystem.h"
-#include "platform/WinePrefix.h"
+#include "platform/wine/HostFileSystem.h"
+#include "platform/wine/WinePrefix.h"
 #include "settings/Configuration.h"
 
 #include <algorithm>

@@ -10,12 +10,12 @@
 // of its own all the same.
 #include "app/Unit1.h"
 #include "platform/Echo.h"
-#include "platform/HostFileSystem.h"
-#include "platform/IcmpEcho.h"
+#include "platform/wine/HostFileSystem.h"
+#include "platform/posix/IcmpEcho.h"
 #include "platform/Shell.h"
-#include "platform/WinePrefix.h"
-#include "platform/WineRegistry.h"
-#include "platform/WineSystemInfo.h"
+#include "platform/wine/WinePrefix.h"
+#include "platform/wine/WineRegistry.h"
+#include "platform/wine/WineSystemInfo.h"
 
 #include <QApplication>
 #include <QDir>

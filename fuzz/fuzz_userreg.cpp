@@ -1,7 +1,7 @@
 // The user.reg reader on any bytes: it either refuses the text or gives keys whose paths
 // hold no empty names. (A value's type says nothing of its size: "hex(4):01" is a one-byte
 // number, as Wine keeps it.)
-#include "platform/UserRegParser.h"
+#include "platform/wine/UserRegParser.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // folder: drive C: with a few folders in mixed case, a name that is not UTF-8, links (one
 // pointing back up, one dangling), and drive D: missing. The current folder is the prefix,
 // so relative paths stay inside it too.
-#include "platform/WinePrefix.h"
+#include "platform/wine/WinePrefix.h"
 
 #include <cstddef>
 #include <cstdint>

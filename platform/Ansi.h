@@ -7,11 +7,15 @@
 
 namespace qm {
 
-// The game is a Windows program of the Western code page (Windows-1252): its settings
-// file, and the identity string that support decodes, are bytes of that code page.
-
+// The game is a Windows program of the system's ANSI code page: its settings file, and
+// the identity string that support decodes, are bytes of that code page. On Windows it is
+// the system's own; under Wine, the Western code page (Windows-1252) of the prefix.
 // Characters the code page cannot hold become "?".
 QByteArray toAnsi(const QString &text);
 QString fromAnsi(std::string_view bytes);
+
+// The Western code page (Windows-1252) by a table of our own.
+QByteArray toWindows1252(const QString &text);
+QString fromWindows1252(std::string_view bytes);
 
 } // namespace qm

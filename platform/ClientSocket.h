@@ -69,7 +69,7 @@ private:
     // The socket of the current attempt or connection, and the notifier that watches it:
     // for writing while the connection is under way (it becomes writable when the attempt
     // has settled), for reading once it is made (what the server sends, or its close).
-    int m_fd = -1;
+    qintptr m_fd = -1;
     QSocketNotifier *m_notifier = nullptr;
     bool m_active = false;  // between the connect and the disconnect event
     bool m_pending = false; // a lookup or connection attempt is under way

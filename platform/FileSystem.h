@@ -34,4 +34,8 @@ public:
     virtual bool deleteFile(const QString &folder, const QByteArray &name) const = 0;
 };
 
+// The system's own files (under Wine, those of the default prefix), for code that is given
+// no other.
+const FileSystem &hostFileSystem();
+
 } // namespace qm

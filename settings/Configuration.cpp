@@ -1,10 +1,10 @@
 #include "settings/Configuration.h"
 
 #include "platform/FileSystem.h"
-#include "platform/HostFileSystem.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 
 #include <algorithm>
@@ -12,9 +12,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qm {
 
@@ -541,30 +538,15 @@ private:
     std::vector<Pending> m_pending;
 };
 
-QByteArray executablePath()
-{
-    if (QCoreApplication::instance())
-        return QFile::encodeName(QCoreApplication::applicationFilePath());
-    std::string buffer(256, '\0');
-    for (;;) {
-        const ssize_t size = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (size < 0)
-            return QByteArray();
-        if (static_cast<std::size_t>(size) < buffer.size())
-            return QByteArray(buffer.data(), static_cast<qsizetype>(size));
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 bool screenBesideExecutable()
 {
-    QByteArray path = executablePath();
-    const qsizetype separator = std::max(path.lastIndexOf('\\'), path.lastIndexOf('/'));
-    if (separator >= 0)
-        path.truncate(separator + 1);
-    path += "screen";
-    struct stat st;
-    return ::stat(path.constData(), &st) == 0;
+    // The program's own folder; without an application object, the process's image as
+    // the system names it.
+    QString executable = QCoreApplication::instance() ? QCoreApplication::applicationFilePath()
+                                                      : QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+    const qsizetype separator = std::max(executable.lastIndexOf(QLatin1Char('\\')), executable.lastIndexOf(QLatin1Char('/')));
+    executable.truncate(separator + 1);
+    return QFileInfo::exists(executable + QLatin1String("screen"));
 }
 
 } // namespace

@@ -7,11 +7,11 @@
 #include "app/Unit1.h"
 #include "platform/Echo.h"
 #include "platform/Exceptions.h"
-#include "platform/HostFileSystem.h"
+#include "platform/wine/HostFileSystem.h"
 #include "platform/Shell.h"
 #include "platform/SystemInfo.h"
-#include "platform/WinePrefix.h"
-#include "platform/WineRegistry.h"
+#include "platform/wine/WinePrefix.h"
+#include "platform/wine/WineRegistry.h"
 #include "platform/widgets/Dialogs.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "platform/IcmpEcho.h"
+#include "platform/posix/IcmpEcho.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

@@ -1,4 +1,4 @@
-#include "platform/Resolver.h"
+#include "platform/net/Resolver.h"
 
 #include <QCoreApplication>
 #include <QObject>

@@ -3,10 +3,10 @@
 // the drive's serial) replaced by a pipe nobody writes to, an endless device or a link to
 // itself. Every read must come back, with nothing, instead of hanging the window.
 
-#include "platform/HostFileSystem.h"
-#include "platform/WinePrefix.h"
-#include "platform/WineRegistry.h"
-#include "platform/WineSystemInfo.h"
+#include "platform/wine/HostFileSystem.h"
+#include "platform/wine/WinePrefix.h"
+#include "platform/wine/WineRegistry.h"
+#include "platform/wine/WineSystemInfo.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "platform/WinePrefix.h"
+#include "platform/wine/WinePrefix.h"
 
 #include "PrefixFixture.h"
 

@@ -1,5 +1,5 @@
-#include "platform/UserRegParser.h"
-#include "platform/WineRegistry.h"
+#include "platform/wine/UserRegParser.h"
+#include "platform/wine/WineRegistry.h"
 
 #include "PrefixFixture.h"
 

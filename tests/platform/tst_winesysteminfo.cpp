@@ -1,4 +1,4 @@
-#include "platform/WineSystemInfo.h"
+#include "platform/wine/WineSystemInfo.h"
 
 #include "PrefixFixture.h"
 

@@ -1,4 +1,4 @@
-#include "platform/DesktopShell.h"
+#include "platform/posix/DesktopShell.h"
 
 #include <QProcess>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "platform/WineRegistry.h"
+#include "platform/wine/WineRegistry.h"
 
-#include "platform/UserRegParser.h"
+#include "platform/wine/UserRegParser.h"
 
 #include <QFile>
 #include <QFileInfo>

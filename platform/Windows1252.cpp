@@ -35,7 +35,7 @@ int encode(char32_t code)
 
 } // namespace
 
-QByteArray toAnsi(const QString &text)
+QByteArray toWindows1252(const QString &text)
 {
     QByteArray result;
     result.reserve(text.size());
@@ -52,7 +52,7 @@ QByteArray toAnsi(const QString &text)
     return result;
 }
 
-QString fromAnsi(std::string_view bytes)
+QString fromWindows1252(std::string_view bytes)
 {
     QString result(qsizetype(bytes.size()), Qt::Uninitialized);
     QChar *out = result.data();

@@ -1,4 +1,4 @@
-#include "platform/UserRegParser.h"
+#include "platform/wine/UserRegParser.h"
 
 #include <cstring>
 

@@ -1,4 +1,6 @@
-#include "platform/Resolver.h"
+#include "platform/net/Resolver.h"
+
+#include "platform/net/SocketCalls.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -6,12 +8,6 @@
 #include <QSet>
 #include <QThread>
 #include <QUrl>
-
-#include <arpa/inet.h>
-#include <net/if.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/types.h>
 
 #include <climits>
 #include <cstring>
@@ -28,6 +24,7 @@ namespace qm {
 
 std::optional<IpAddress> IpAddress::fromString(const QString &text)
 {
+    net::startSockets();
     const QByteArray trimmed = text.trimmed().toLatin1();
     if (trimmed.isEmpty())
         return std::nullopt;
@@ -189,6 +186,7 @@ LiveLookups &liveLookups()
 
 ResolveResult lookUp(const QByteArray &name)
 {
+    net::startSockets();
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM; // one entry per address, for the TCP connection
@@ -236,6 +234,7 @@ bool isReservedInvalidName(const QString &host)
 
 std::optional<IpAddress> resolveIPv4(const QString &host)
 {
+    net::startSockets();
     if (host.isEmpty() || isReservedInvalidName(host))
         return std::nullopt;
 

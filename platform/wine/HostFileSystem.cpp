@@ -1,4 +1,4 @@
-#include "platform/HostFileSystem.h"
+#include "platform/wine/HostFileSystem.h"
 
 #include <cerrno>
 #include <utility>

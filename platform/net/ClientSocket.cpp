@@ -1,52 +1,18 @@
 #include "platform/ClientSocket.h"
 
 #include "platform/Exceptions.h"
-#include "platform/Resolver.h"
+#include "platform/net/Resolver.h"
 
 #include <QPointer>
 #include <QSocketNotifier>
 
-#include <cerrno>
-#include <cstring>
-#include <utility>
+#include "platform/net/SocketCalls.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
+#include <utility>
 
 namespace qm {
 
 namespace {
-
-// Error codes in the numbering of the Windows socket library, which is what handlers
-// written for this kind of client compare against.
-int errorCodeOfErrno(int error)
-{
-    switch (error) {
-    case ECONNREFUSED: return 10061;
-    case ECONNRESET: return 10054;
-    case ECONNABORTED: return 10053;
-    case ETIMEDOUT: return 10060;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case ENOTCONN: return 10057;
-    case EADDRNOTAVAIL: return 10049;
-    case EACCES:
-    case EPERM: return 10013;
-    case EMFILE:
-    case ENFILE:
-    case ENOBUFS:
-    case ENOMEM: return 10055;
-    default: return -1;
-    }
-}
-
-QString describe(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 void callHandler(const std::function<void()> &handler)
 {
@@ -149,22 +115,23 @@ void TClientSocket::connectTo(const IpAddress &address)
     sockaddr_storage storage{};
     const socklen_t length = address.toSocketAddress(quint16(m_port), storage);
 
-    const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        const int error = errno;
-        attemptFailed(errorCodeOfErrno(error), describe(error));
+    int error = 0;
+    const net::Socket socket = net::openStreamSocket(storage.ss_family, error);
+    if (socket == net::NoSocket) {
+        attemptFailed(net::errorCode(error), net::describe(error));
         return;
     }
-    m_fd = fd;
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&storage), length) == 0) {
+    m_fd = socket;
+    switch (net::startConnect(socket, reinterpret_cast<const sockaddr *>(&storage), length, error)) {
+    case net::ConnectStart::Made:
         adopt();
         return;
-    }
-    if (errno != EINPROGRESS) {
-        const int error = errno;
-        ::close(std::exchange(m_fd, -1));
-        attemptFailed(errorCodeOfErrno(error), describe(error));
+    case net::ConnectStart::Failed:
+        net::closeSocket(std::exchange(m_fd, net::NoSocket));
+        attemptFailed(net::errorCode(error), net::describe(error));
         return;
+    case net::ConnectStart::UnderWay:
+        break;
     }
     // Writable means settled, one way or the other.
     watch(false);
@@ -173,13 +140,10 @@ void TClientSocket::connectTo(const IpAddress &address)
 void TClientSocket::connectionSettled()
 {
     stopWatching();
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
-        error = errno;
+    const int error = net::settledError(m_fd);
     if (error != 0) {
-        ::close(std::exchange(m_fd, -1));
-        attemptFailed(errorCodeOfErrno(error), describe(error));
+        net::closeSocket(std::exchange(m_fd, net::NoSocket));
+        attemptFailed(net::errorCode(error), net::describe(error));
         return;
     }
     adopt();
@@ -225,30 +189,25 @@ void TClientSocket::readable()
 {
     // A server that sends without pause gets a bounded share of each turn of the event
     // loop; the notifier comes back for the rest.
-    char buffer[16384];
     for (int round = 0; round < 8; ++round) {
-        const ssize_t received = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (received > 0)
+        int error = 0;
+        switch (net::receive(m_fd, error)) {
+        case net::Received::Data:
             continue;
-        if (received == 0) {
-            peerClosed();
-            return;
-        }
-        const int error = errno;
-        if (error == EINTR)
-            continue;
-        if (error == EAGAIN || error == EWOULDBLOCK)
+        case net::Received::NothingYet:
             return;
         // A reset is the peer ending the connection as much as a close is.
-        if (error == ECONNRESET) {
+        case net::Received::Closed:
+        case net::Received::Reset:
             peerClosed();
             return;
+        case net::Received::Failed:
+            // This failure ends the reports of the connection. When the handler clears
+            // the code, Active stays true until setActive(false) closes the socket for good.
+            stopWatching();
+            reportFailure(net::errorCode(error), net::describe(error), true);
+            return;
         }
-        // This failure ends the reports of the connection. When the handler clears the
-        // code, Active stays true until setActive(false) closes the socket for good.
-        stopWatching();
-        reportFailure(errorCodeOfErrno(error), describe(error), true);
-        return;
     }
 }
 
@@ -295,8 +254,8 @@ void TClientSocket::reportFailure(int code, const QString &reason, bool wasActiv
 void TClientSocket::discardSocket()
 {
     stopWatching();
-    if (m_fd >= 0)
-        ::close(std::exchange(m_fd, -1));
+    if (m_fd != net::NoSocket)
+        net::closeSocket(std::exchange(m_fd, net::NoSocket));
 }
 
 } // namespace qm

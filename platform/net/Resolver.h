@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include <sys/socket.h>
+#include "SystemSockets.h"
 
 #include <functional>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "platform/IcmpEcho.h"
+#include "platform/posix/IcmpEcho.h"
 
-#include "platform/Resolver.h"
+#include "platform/net/Resolver.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Registry.h"
-#include "platform/WinePrefix.h"
+#include "platform/wine/WinePrefix.h"
 
 namespace qm {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/FileSystem.h"
-#include "platform/WinePrefix.h"
+#include "platform/wine/WinePrefix.h"
 
 namespace qm {
 
@@ -27,8 +27,5 @@ private:
     WinePrefix m_prefix;
     mutable OpenListing m_listing;
 };
-
-// The files of the default Wine prefix, for code that is given no other.
-const FileSystem &hostFileSystem();
 
 } // namespace qm

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace qm {
+
+class EchoTransport;
+class FileSystem;
+class Registry;
+class Shell;
+class SystemInfo;
+
+// The real services of the system the program runs on, made by one factory per system.
+struct SystemBackends
+{
+    std::unique_ptr<Registry> registry;
+    std::unique_ptr<FileSystem> files;
+    std::unique_ptr<EchoTransport> echo;
+    std::unique_ptr<Shell> shell;
+    std::unique_ptr<SystemInfo> system;
+    // Where the folder chooser opens for a folder text.
+    std::function<QString(const QString &folder)> hostFolder;
+};
+
+SystemBackends makeSystemBackends();
+
+} // namespace qm

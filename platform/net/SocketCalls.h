@@ -1,0 +1,37 @@
+#pragma once
+
+// The few socket calls the TCP client makes, one implementation per system. Errors are
+// the system's own numbers; errorCode() turns them into the numbering of the Windows
+// socket library, which is what handlers written for this kind of client compare against.
+
+#include "SystemSockets.h"
+
+#include <QString>
+
+namespace qm::net {
+
+using Socket = qintptr;
+constexpr Socket NoSocket = -1;
+
+// Makes the system's socket library ready, where it needs that; any number of calls.
+void startSockets();
+
+// A TCP socket that never blocks; NoSocket, with `error` set, when none can be made.
+Socket openStreamSocket(int family, int &error);
+
+enum class ConnectStart { Made, UnderWay, Failed };
+ConnectStart startConnect(Socket socket, const sockaddr *address, socklen_t length, int &error);
+
+// How a connection under way settled: 0 when made, else why it failed.
+int settledError(Socket socket);
+
+enum class Received { Data, Closed, NothingYet, Reset, Failed };
+// Reads what the peer sent and lets it go.
+Received receive(Socket socket, int &error);
+
+void closeSocket(Socket socket);
+
+int errorCode(int error);
+QString describe(int error);
+
+} // namespace qm::net
