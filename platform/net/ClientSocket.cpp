@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include "platform/net/SocketCalls.h"
 
@@ -173,6 +174,17 @@ void TClientSocket::watch(bool forReading)
         else
             connectionSettled();
     });
+    if (!forReading) {
+        // Wine's socket layer may never report an attempt that failed before the notifier
+        // was set up (a refused port on this machine): look at the attempt now and then as
+        // well. The look ends with the notifier it belongs to.
+        auto *look = new QTimer(notifier);
+        connect(look, &QTimer::timeout, this, [this, notifier] {
+            if (notifier == m_notifier && net::hasSettled(m_fd))
+                connectionSettled();
+        });
+        look->start(50);
+    }
 }
 
 // Called from the notifier's own signal too, so the notifier is deleted later.

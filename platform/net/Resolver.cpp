@@ -201,7 +201,7 @@ ResolveResult lookUp(const QByteArray &name)
     ResolveResult result;
     if (status != 0) {
         result.error = status == EAI_NONAME ? QStringLiteral("Host not found")
-                                            : QString::fromLocal8Bit(::gai_strerror(status));
+                                            : net::describeLookupFailure(status);
         return result;
     }
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> guard(found, &freeaddrinfo);

@@ -22,6 +22,8 @@ Socket openStreamSocket(int family, int &error);
 enum class ConnectStart { Made, UnderWay, Failed };
 ConnectStart startConnect(Socket socket, const sockaddr *address, socklen_t length, int &error);
 
+// True once a connection under way has been made or has failed, without waiting.
+bool hasSettled(Socket socket);
 // How a connection under way settled: 0 when made, else why it failed.
 int settledError(Socket socket);
 
@@ -33,5 +35,7 @@ void closeSocket(Socket socket);
 
 int errorCode(int error);
 QString describe(int error);
+// Why a name lookup (getaddrinfo) failed.
+QString describeLookupFailure(int status);
 
 } // namespace qm::net

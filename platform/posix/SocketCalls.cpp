@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <poll.h>
 #include <unistd.h>
 
 namespace qm::net {
@@ -22,6 +23,12 @@ ConnectStart startConnect(Socket socket, const sockaddr *address, socklen_t leng
         return ConnectStart::Made;
     error = errno;
     return error == EINPROGRESS ? ConnectStart::UnderWay : ConnectStart::Failed;
+}
+
+bool hasSettled(Socket socket)
+{
+    pollfd watched{int(socket), POLLOUT, 0};
+    return ::poll(&watched, 1, 0) == 1 && watched.revents != 0;
 }
 
 int settledError(Socket socket)
@@ -83,6 +90,11 @@ int errorCode(int error)
 QString describe(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString describeLookupFailure(int status)
+{
+    return QString::fromLocal8Bit(::gai_strerror(status));
 }
 
 } // namespace qm::net
