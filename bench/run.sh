@@ -6,12 +6,13 @@
 #   bench/run.sh                 everything
 #   RUNS=15                      start-up runs of each program (medians are printed)
 #   BENCH_BUILD_DIR=...          where the Release build goes (default: a folder under $TMPDIR)
+#   BENCH_WINDOWS=0              leaves out the Windows program under Wine
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD_DIR:-${TMPDIR:-/tmp}/qm-build-bench}
 runs=${RUNS:-15}
 
-"$here/scripts/deps.sh" libxcb1-dev time xvfb iproute2 util-linux
+"$here/scripts/deps.sh" libxcb1-dev time xvfb iproute2 util-linux wine wine32 fonts-wine
 echo "== building (Release) in $build"
 cmake -S "$here/bench" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
@@ -64,6 +65,42 @@ echo "   help centre / bare window: time $(ratio "$app_ms" "$bare_ms") (target <
 echo "   help centre / window with a label: time $(ratio "$app_ms" "$label_ms"), peak RSS $(ratio "$app_kb" "$label_kb"), anonymous $(ratio "$app_anon" "$label_anon")"
 echo "   (peak RSS counts the pages of the libraries and font files a program maps; anonymous"
 echo "   memory is what it allocated itself)"
+
+# ---------------------------------------------------------------------------------------
+echo
+echo "== the Windows program under Wine: start-up to the first mapped window, and peak memory"
+echo "   ($runs runs each, medians), against a bare Qt window of 535x392 built with the same"
+echo "   static Qt and started the same way (wine PROGRAM.exe, by bench/mapwait, on one Xvfb"
+echo "   display, with the prefix's wineserver already running). The prefix is empty: the help"
+echo "   centre opens on its folder prompt."
+if [ "${BENCH_WINDOWS:-1}" != 0 ]; then
+  windows_build=${BENCH_WINDOWS_BUILD_DIR:-$build-windows}
+  WINDOWS_BUILD_DIR=$windows_build "$here/scripts/build-windows.sh" >/dev/null
+  qt_cmake=$(ls -d "${XDG_CACHE_HOME:-$HOME/.cache}"/quenmar-helpcentre/qt6-base-*-i686-w64-mingw32-static/bin/qt-cmake | head -1)
+  "$qt_cmake" -S "$here/bench/windows" -B "$windows_build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$windows_build-bench" >/dev/null
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  for _ in $(seq 100); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+  export WINEPREFIX=$work/wine WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  DISPLAY=$display wineboot -i >/dev/null 2>&1
+  wineserver -p  # stays up between the runs, as it does on a player's desktop
+  : >"$work/wbare.txt"; : >"$work/wapp.txt"
+  for _ in $(seq "$runs"); do
+    DISPLAY=$display "$build/mapwait" 1 300 wine "$windows_build-bench/bare_window.exe" >>"$work/wbare.txt" 2>/dev/null || true
+    DISPLAY=$display "$build/mapwait" 1 300 wine "$windows_build/app/quenmar-helpcentre.exe" >>"$work/wapp.txt" 2>/dev/null || true
+  done
+  wineserver -k; unset WINEPREFIX WINEARCH
+  kill "$xvfb" 2>/dev/null; xvfb=""
+  wbare_ms=$(column 1 "$work/wbare.txt"); wbare_kb=$(column 2 "$work/wbare.txt")
+  wapp_ms=$(column 1 "$work/wapp.txt"); wapp_kb=$(column 2 "$work/wapp.txt")
+  printf "   %-34s %5s %9s %14s\n" "program" "runs" "start ms" "peak RSS KiB"
+  printf "   %-34s %5s %9s %14s\n" "bare window .exe (reference)" "$(runs_of "$work/wbare.txt")" "$wbare_ms" "$wbare_kb"
+  printf "   %-34s %5s %9s %14s\n" "quenmar-helpcentre.exe" "$(runs_of "$work/wapp.txt")" "$wapp_ms" "$wapp_kb"
+  echo "   help centre / bare window: time $(ratio "$wapp_ms" "$wbare_ms"), peak RSS $(ratio "$wapp_kb" "$wbare_kb")"
+else
+  echo "   BENCH_WINDOWS=0: not measured"
+fi
 
 # ---------------------------------------------------------------------------------------
 echo
