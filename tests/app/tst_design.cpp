@@ -229,7 +229,8 @@ int countColour(const QImage &image, const QRect &area, QRgb colour)
 }
 
 // Whether the strongest ink within `area`, the pixel farthest from the background, is the
-// given colour or a blend of it with the background, as a smoothed letter's edge is.
+// given colour, or nearly: a letter's stem covers whole pixels, only its smoothed edges
+// blend with the background.
 bool inked(const QImage &image, const QRect &area, QRgb background, QRgb colour)
 {
     const auto channels = [](QRgb c) { return std::array<double, 3>{double(qRed(c)), double(qGreen(c)), double(qBlue(c))}; };
@@ -256,7 +257,7 @@ bool inked(const QImage &image, const QRect &area, QRgb background, QRgb colour)
     if (farthest == 0 || length == 0)
         return false;
     const double share = along / length;
-    if (share < 0.6)
+    if (share < 0.9 || share > 1.1)
         return false;
     for (int i = 0; i < 3; ++i) {
         if (std::abs(ink[i] - (bg[i] + share * (target[i] - bg[i]))) > 20)
@@ -267,7 +268,7 @@ bool inked(const QImage &image, const QRect &area, QRgb background, QRgb colour)
 
 // Brings a control's page to the front as the page control would, without the page
 // change's handlers: the controls of a page are laid out and painted only when it shows.
-void bringPageForward(TForm1 &form, QWidget *widget)
+void bringPageForward(QWidget *widget)
 {
     QWidget *page = widget;
     while (page && !page->objectName().startsWith(QLatin1String("ElTabSheet")))
@@ -394,7 +395,7 @@ void TestDesign::controls()
     QCOMPARE(widget->metaObject()->className(), c.kind);
     // The tabs as the window opens, page 0 in front; then the control's own page.
     const QImage stripAtStart = form.ElPageControl1->focusProxy()->grab().toImage();
-    bringPageForward(form, widget);
+    bringPageForward(widget);
     if (*c.parent) {
         QWidget *parent = named(form, c.parent);
         QVERIFY(parent);
@@ -412,6 +413,10 @@ void TestDesign::controls()
         QCOMPARE(widget->minimumSize(), c.geometry.size());
         QCOMPARE(widget->maximumSize(), c.geometry.size());
     }
+
+    // A fixed-size label wraps its words; the others keep one line.
+    if (auto *label = qobject_cast<QLabel *>(widget); label && c.look == Look::Label)
+        QCOMPARE(label->wordWrap(), c.sizing == Sizing::Fixed);
 
     // Caption, exactly.
     if (c.caption) {
@@ -489,6 +494,9 @@ void TestDesign::controls()
         // Below the last line of a page, the window's own colour.
         const QImage image = form.grab().toImage();
         QCOMPARE(hex(pixelAt(image, QPoint(530, 380))), hex(c.fill));
+        // Where nothing covers it, the window shows its own colour.
+        QCOMPARE(hex(widget->palette().color(QPalette::Window).rgba()), hex(c.fill));
+        QVERIFY(widget->autoFillBackground());
         break;
     }
     case Look::Panel: {
