@@ -385,6 +385,9 @@ void TestDesign::cleanup()
 {
     m_window.reset();
     m_prefix.reset();
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    QVERIFY2(std::none_of(windows.cbegin(), windows.cend(), [](QWidget *w) { return w->isVisible(); }),
+             "a window was left open");
 }
 
 void TestDesign::controls_data()
