@@ -3,6 +3,7 @@
 
 #include "WindowFixture.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpServer>
@@ -138,6 +139,21 @@ struct SocketEvents
     }
 };
 
+// Answers echoes of the listed addresses, noting each step with the tick it ran at.
+class TickedEcho final : public qm::EchoTransport
+{
+public:
+    QStringList replying;
+    QStringList steps;
+    const TForm1 *form = nullptr;
+
+    int echo(const qm::EchoRequest &request) override
+    {
+        steps.append(QStringLiteral("echo %1 at %2").arg(request.address).arg(form ? form->TestTick : -1));
+        return replying.contains(request.address) ? 1 : 0;
+    }
+};
+
 enum class Awaited { Nothing, Connect, Error, Disconnect };
 
 // Runs the timer handler with the event loop turning in between, as the timer would.
@@ -167,6 +183,7 @@ private Q_SLOTS:
     void revisitingPageRestartsNothing();
     void alteredWaitingTextCountsAsResult_data();
     void alteredWaitingTextCountsAsResult();
+    void realTimerRunsWholeTest();
 };
 
 void TestConnection::scenarios_data()
@@ -229,6 +246,25 @@ void TestConnection::scenarios_data()
         << QStringList{Loopback, First} << none << QStringLiteral("127.0.0.2") << port << Awaited::Connect << 9
         << QStringList{Passed, Passed, Failed, Passed} << ServerNotFound << QStringList{Passed, Passed, Failed, Passed}
         << ServerNotFound << QStringList{Loopback, First, QStringLiteral("127.0.0.2")} << true << false;
+    // The server elsewhere on the loopback range, so that each echo step is the first
+    // and only one to write the result text.
+    const QByteArray elsewhere = "HOST=127.0.0.2\nPORT=<port>\n";
+    const QString second = QStringLiteral("127.0.0.2");
+    QTest::newRow("server echo raising while loopback and internet answer")
+        << elsewhere << second << Mode::Accept << QStringList{Loopback, First} << QStringList{second} << second
+        << port << Awaited::Connect << 9 << QStringList{Passed, Passed, Error, Passed} << ServerNotFound
+        << QStringList{Passed, Passed, Error, Passed} << ServerNotFound << QStringList{Loopback, First, second}
+        << true << false;
+    QTest::newRow("loopback echo raising, everything else answers")
+        << elsewhere << second << Mode::Accept << QStringList{First, second} << QStringList{Loopback} << second
+        << port << Awaited::Connect << 9 << QStringList{Error, Passed, Passed, Passed} << Unknown
+        << QStringList{Error, Passed, Passed, Passed} << Unknown << QStringList{Loopback, First, second} << true
+        << false;
+    QTest::newRow("loopback silent, everything else answers")
+        << elsewhere << second << Mode::Accept << QStringList{First, second} << none << second << port
+        << Awaited::Connect << 9 << QStringList{Failed, Passed, Passed, Passed} << Unknown
+        << QStringList{Failed, Passed, Passed, Passed} << Unknown << QStringList{Loopback, First, second} << true
+        << false;
     QTest::newRow("port refused: failed only at the closing step")
         << atServer << Loopback << Mode::Refuse << QStringList{Loopback, First} << none << Loopback << port
         << Awaited::Error << 9 << QStringList{Passed, Passed, Passed, InProgress} << Waiting
@@ -479,7 +515,9 @@ void TestConnection::revisitingPageRestartsNothing()
 void TestConnection::alteredWaitingTextCountsAsResult_data()
 {
     QTest::addColumn<QString>("handText");
+    QTest::addColumn<QString>("host");
     QTest::addColumn<QStringList>("replying");
+    QTest::addColumn<QStringList>("failing");
     QTest::addColumn<GameServer::Mode>("mode");
     QTest::addColumn<QString>("result");
 
@@ -487,35 +525,52 @@ void TestConnection::alteredWaitingTextCountsAsResult_data()
     const QString caseDiffers = QStringLiteral("please wait for the test to finish");
     const QString byteDiffers = QStringLiteral("Please wait for the test to finisk");
     const QString blankAdded = QStringLiteral("Please wait for the test to finish ");
+    const QString second = QStringLiteral("127.0.0.2");
+    const QStringList none;
     // Every later writer would write: the internet, the server and the port fail.
     QTest::newRow("case differs, everything after loopback fails")
-        << caseDiffers << QStringList{Loopback} << Mode::Refuse << caseDiffers;
+        << caseDiffers << Loopback << QStringList{Loopback} << none << Mode::Refuse << caseDiffers;
     QTest::newRow("one byte differs, everything after loopback fails")
-        << byteDiffers << QStringList{Loopback} << Mode::Refuse << byteDiffers;
+        << byteDiffers << Loopback << QStringList{Loopback} << none << Mode::Refuse << byteDiffers;
     QTest::newRow("one byte differs, connection made")
-        << byteDiffers << QStringList{Loopback, First} << Mode::Accept << byteDiffers;
+        << byteDiffers << Loopback << QStringList{Loopback, First} << none << Mode::Accept << byteDiffers;
     QTest::newRow("trailing blank, connection made")
-        << blankAdded << QStringList{Loopback, First} << Mode::Accept << blankAdded;
+        << blankAdded << Loopback << QStringList{Loopback, First} << none << Mode::Accept << blankAdded;
+    // The steps' error branches look too.
+    QTest::newRow("one byte differs, internet echo raising")
+        << byteDiffers << second << QStringList{Loopback, second} << QStringList{First} << Mode::Accept
+        << byteDiffers;
+    QTest::newRow("one byte differs, server echo raising")
+        << byteDiffers << second << QStringList{Loopback, First} << QStringList{second} << Mode::Accept
+        << byteDiffers;
+    QTest::newRow("one byte differs, server silent, port refused")
+        << byteDiffers << second << QStringList{Loopback, First} << none << Mode::Refuse << byteDiffers;
     // The loopback step alone writes without looking.
     QTest::newRow("loopback silent writes regardless")
-        << caseDiffers << QStringList{First} << Mode::Accept << Unknown;
+        << caseDiffers << Loopback << QStringList{First} << none << Mode::Accept << Unknown;
+    QTest::newRow("loopback echo raising writes regardless")
+        << caseDiffers << second << QStringList{First, second} << QStringList{Loopback} << Mode::Accept << Unknown;
 }
 
 void TestConnection::alteredWaitingTextCountsAsResult()
 {
     QFETCH(QString, handText);
+    QFETCH(QString, host);
     QFETCH(QStringList, replying);
+    QFETCH(QStringList, failing);
     QFETCH(GameServer::Mode, mode);
     QFETCH(QString, result);
 
     GameServer server;
-    QVERIFY(server.start(QHostAddress(Loopback), mode));
+    QVERIFY(server.start(QHostAddress(host), mode));
     Prefix prefix;
     prefix.makeInstallation(QStringLiteral("drive_c/QuenmarOnline"),
-                            "HOST=127.0.0.1\nPORT=" + server.port().toLatin1() + "\n");
+                            "HOST=" + host.toLatin1() + "\nPORT=" + server.port().toLatin1() + "\n");
     Window window(prefix);
     for (const QString &address : replying)
         window.echo.replies.insert(address, 1);
+    for (const QString &address : failing)
+        window.echo.failing.insert(address);
     TForm1 &form = window.show();
     form.ElPageControl1->setActivePageIndex(1);
     form.Label13->setText(handText);
@@ -528,6 +583,65 @@ void TestConnection::alteredWaitingTextCountsAsResult()
     QCOMPARE(form.TestTick, 34);
     QCOMPARE(form.Label13->text(), result);
     QCOMPARE(form.Label12->text(), mode == GameServer::Mode::Accept ? Passed : Failed);
+}
+
+// The real timer, started with the window, runs a whole test on the event loop: the steps
+// come in the schedule's order at their ticks, and the schedule ends by itself.
+void TestConnection::realTimerRunsWholeTest()
+{
+    GameServer server;
+    QVERIFY(server.start(QHostAddress(Loopback), GameServer::Mode::Accept));
+    Prefix prefix;
+    prefix.makeInstallation(QStringLiteral("drive_c/QuenmarOnline"),
+                            "HOST=127.0.0.1\nPORT=" + server.port().toLatin1() + "\n");
+    Window window(prefix);
+    TickedEcho echo;
+    echo.replying = {Loopback, First};
+    window.form = std::make_unique<TForm1>(qm::Platform{window.registry, window.files, echo, window.shell,
+                                                        window.system, window.publicHosts, nullptr});
+    TForm1 &form = *window.form;
+    echo.form = &form;
+    QVERIFY(form.Timer1->isActive());
+    QCOMPARE(form.Timer1->interval(), 100);
+    form.show();
+    form.ClientSocket1->OnConnect = [&, handler = form.ClientSocket1->OnConnect] {
+        echo.steps.append(QStringLiteral("connected at %1").arg(form.TestTick));
+        handler();
+    };
+
+    // Ticking before the test starts does nothing.
+    QTest::qWait(350);
+    QCOMPARE(form.TestTick, 0);
+    QVERIFY(echo.steps.isEmpty());
+
+    QElapsedTimer clock;
+    clock.start();
+    form.ElPageControl1->setActivePageIndex(1);
+    QVERIFY(form.TestRunning);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.TestRunning, 60000);
+    const qint64 elapsed = clock.elapsed();
+
+    // The connection is made at the first turn of the loop after the connect step; on a
+    // busy machine a few ticks later, but always well before the closing step.
+    QCOMPARE(echo.steps.size(), 4);
+    QCOMPARE(echo.steps.mid(0, 3), (QStringList{QStringLiteral("echo 127.0.0.1 at 0"),
+                                                QStringLiteral("echo first.public.test at 2"),
+                                                QStringLiteral("echo 127.0.0.1 at 4")}));
+    QVERIFY2(echo.steps.at(3).startsWith(QStringLiteral("connected at ")), qPrintable(echo.steps.at(3)));
+    const int connectedAt = echo.steps.at(3).mid(13).toInt();
+    QVERIFY(connectedAt >= 9 && connectedAt < 33);
+    QCOMPARE(form.TestTick, 34);
+    QCOMPARE(page(form), expectedPage({Passed, Passed, Passed, Passed}, AllWell));
+    QTRY_COMPARE(server.closedByClient(), 1);
+    // Some thirty ticks of 100 ms passed, however slow the machine.
+    QVERIFY2(elapsed >= 2500, qPrintable(QString::number(elapsed)));
+
+    // The timer ticks on, and a finished test stays finished.
+    QVERIFY(form.Timer1->isActive());
+    QTest::qWait(350);
+    QCOMPARE(form.TestTick, 34);
+    QCOMPARE(echo.steps.size(), 4);
+    QCOMPARE(window.exceptions, QStringList());
 }
 
 QTEST_MAIN(TestConnection)

@@ -23,7 +23,50 @@ private Q_SLOTS:
     void folderPromptJoinsTextUnchanged_data();
     void folderPromptJoinsTextUnchanged();
     void folderPromptBrowse();
+    void folderPromptShowsFolderWhenRejecting();
+    void folderPromptSwallowsFailures_data();
+    void folderPromptSwallowsFailures();
+    void hostLowerCase_data();
+    void hostLowerCase();
 };
+
+namespace {
+
+// The fixture's files, raising where a path ends in `raiseAt` for the operation named.
+class RaisingFiles final : public qm::FileSystem
+{
+public:
+    explicit RaisingFiles(const qm::FileSystem &files) : m_files(files) {}
+
+    QString raiseOnExists;
+    QString raiseOnRead;
+
+    bool exists(const QString &path) const override
+    {
+        if (!raiseOnExists.isEmpty() && path.endsWith(raiseOnExists))
+            throw std::runtime_error("the disk went away");
+        return m_files.exists(path);
+    }
+    bool readWholeFile(const QString &path, std::string &contents) const override
+    {
+        if (!raiseOnRead.isEmpty() && path.endsWith(raiseOnRead))
+            throw std::runtime_error("the disk went away");
+        return m_files.readWholeFile(path, contents);
+    }
+    bool listFolder(const QString &folder, const std::function<void(const QByteArray &)> &entry) const override
+    {
+        return m_files.listFolder(folder, entry);
+    }
+    bool deleteFile(const QString &folder, const QByteArray &name) const override
+    {
+        return m_files.deleteFile(folder, name);
+    }
+
+private:
+    const qm::FileSystem &m_files;
+};
+
+} // namespace
 
 void TestDetection::foundThroughRegistry()
 {
@@ -254,6 +297,90 @@ void TestDetection::folderPromptBrowse()
     QCOMPARE(form.ElPageControl1->ActivePageIndex(), 0);
     QCOMPARE(form.Label3->text(), folder);
     QCOMPARE(form.Label17->text(), QStringLiteral("1234"));
+}
+
+// Every change of the text shows the folder and version as they stand, accepted or not.
+void TestDetection::folderPromptShowsFolderWhenRejecting()
+{
+    Prefix prefix;
+    prefix.writeUserReg("\"Version\"=\"5.1\"");
+    Window window(prefix);
+    TForm1 &form = window.show();
+    QCOMPARE(form.Label3->text(), QStringLiteral("not found"));
+    form.Label4->setText(QStringLiteral("?"));
+
+    form.ElFolderNameEdit1->setText(QStringLiteral("c:\\Nowhere"));
+    QVERIFY(!form.FolderAccepted);
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 4);
+    QCOMPARE(form.Label3->text(), QString());
+    QCOMPARE(form.Label4->text(), QStringLiteral("5.1"));
+    QCOMPARE(form.Label15->text(), QStringLiteral("-"));
+    QVERIFY(window.exceptions.isEmpty());
+}
+
+void TestDetection::folderPromptSwallowsFailures_data()
+{
+    QTest::addColumn<QString>("raiseOnExists");
+    QTest::addColumn<QString>("raiseOnRead");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("testing for the executable raises") << QStringLiteral("\\quenmar.exe") << QString() << false;
+    // Accepted and switched before the header is read: that much stays done.
+    QTest::newRow("reading the header raises") << QString() << QStringLiteral("\\setup.ini") << true;
+}
+
+// Whatever fails while the player types ends the prompt silently.
+void TestDetection::folderPromptSwallowsFailures()
+{
+    QFETCH(QString, raiseOnExists);
+    QFETCH(QString, raiseOnRead);
+    QFETCH(bool, accepted);
+    Prefix prefix;
+    prefix.makeInstallation(QStringLiteral("drive_c/Games/Quenmar"), "# Quenmar Online 8.0 x\nHOST=Srv\n");
+    Window window(prefix);
+    RaisingFiles files(window.files);
+    window.form = std::make_unique<TForm1>(qm::Platform{window.registry, files, window.echo, window.shell,
+                                                        window.system, window.publicHosts, nullptr});
+    TForm1 &form = *window.form;
+    form.Timer1->stop();
+    form.show();
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 4);
+
+    files.raiseOnExists = raiseOnExists;
+    files.raiseOnRead = raiseOnRead;
+    form.ElFolderNameEdit1->setText(QStringLiteral("c:\\Games\\Quenmar"));
+    QCOMPARE(window.exceptions, QStringList());
+    QCOMPARE(window.messages, QStringList());
+    QCOMPARE(form.FolderAccepted, accepted);
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), accepted ? 0 : 4);
+    QCOMPARE(form.InstallFolder, accepted ? QStringLiteral("c:\\Games\\Quenmar") : QString());
+    // The labels are written after the header: they are not reached.
+    QCOMPARE(form.Label3->text(), QStringLiteral("not found"));
+    QCOMPARE(form.Label15->text(), QStringLiteral("-"));
+}
+
+void TestDetection::hostLowerCase_data()
+{
+    QTest::addColumn<QByteArray>("host"); // as the settings file holds it, in the ANSI code page
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("A to Z") << QByteArray("GAME.Quenmar.TEST") << QStringLiteral("game.quenmar.test");
+    QTest::newRow("letters beyond Z keep their case")
+        << QByteArray("\xC9QUIPE.\xDC" "BER.\xC0") << QStringLiteral("\u00C9quipe.\u00DCber.\u00C0");
+    QTest::newRow("digits and signs unchanged") << QByteArray("[@Z09_^`{]") << QStringLiteral("[@z09_^`{]");
+}
+
+// Only the letters A to Z are lowered: a host with other letters is shown as it is written.
+void TestDetection::hostLowerCase()
+{
+    QFETCH(QByteArray, host);
+    QFETCH(QString, shown);
+    Prefix prefix;
+    prefix.writeUserReg("\"Directory\"=\"c:\\\\Quenmar\"");
+    prefix.makeInstallation(QStringLiteral("drive_c/Quenmar"), "HOST=" + host + "\nPORT=1\n");
+    Window window(prefix);
+    TForm1 &form = window.show();
+    QCOMPARE(form.Label15->text(), shown);
 }
 
 QTEST_MAIN(TestDetection)
