@@ -158,6 +158,8 @@ void TForm1::applyDesign()
     ElFolderNameEdit1->browseButton()->setIconSize(QSize(13, 11));
     if (m_platform.hostFolder)
         ElFolderNameEdit1->StartFolder = m_platform.hostFolder;
+    if (m_platform.windowsFolder)
+        ElFolderNameEdit1->ChosenText = m_platform.windowsFolder;
 
     // Each entry is named by the label beside it; the links follow the request button.
     Label29->setBuddy(ElFolderNameEdit1->lineEdit());

@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
     try {
         const qm::SystemBackends system = qm::makeSystemBackends();
         TForm1 form({*system.registry, *system.files, *system.echo, *system.shell, *system.system,
-                     GameSite::PublicHosts, system.hostFolder});
+                     GameSite::PublicHosts, system.hostFolder, system.windowsFolder});
         form.show();
         application.exec();
     } catch (const std::exception &e) {
