@@ -210,8 +210,14 @@ void TForm1::showEvent(QShowEvent *event)
     if (m_shown)
         return;
     m_shown = true;
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    // Centred on the desktop, every screen of it together, as a whole window: frame and
+    // title bar included (the window exists by now, so its frame is known).
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect desktop = screen->virtualGeometry();
+        const QSize outer = frameGeometry().size();
+        move(desktop.x() + (desktop.width() - outer.width()) / 2,
+             desktop.y() + (desktop.height() - outer.height()) / 2);
+    }
     qm::guarded([this] { FormShow(this); });
 }
 
