@@ -12,7 +12,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 output=${1:-$here/../../platform/Windows1252Table.inc}
 work=$(mktemp -d /tmp/cp1252-table.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+trap 'WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 
 i686-w64-mingw32-g++-posix -O2 -static -o "$work/dump_cp1252.exe" "$here/dump_cp1252.cpp"
 WINEPREFIX="$work/prefix" WINEDEBUG=-all wine "$work/dump_cp1252.exe" > "$work/dump.txt"
