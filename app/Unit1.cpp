@@ -158,6 +158,8 @@ void TForm1::applyDesign()
     ElFolderNameEdit1->browseButton()->setIconSize(QSize(13, 11));
     if (m_platform.hostFolder)
         ElFolderNameEdit1->StartFolder = m_platform.hostFolder;
+    if (m_platform.windowsFolder)
+        ElFolderNameEdit1->ChosenText = m_platform.windowsFolder;
 
     // Each entry is named by the label beside it; the links follow the request button.
     Label29->setBuddy(ElFolderNameEdit1->lineEdit());
@@ -208,8 +210,14 @@ void TForm1::showEvent(QShowEvent *event)
     if (m_shown)
         return;
     m_shown = true;
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    // Centred on the desktop, every screen of it together, as a whole window: frame and
+    // title bar included (the window exists by now, so its frame is known).
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect desktop = screen->virtualGeometry();
+        const QSize outer = frameGeometry().size();
+        move(desktop.x() + (desktop.width() - outer.width()) / 2,
+             desktop.y() + (desktop.height() - outer.height()) / 2);
+    }
     qm::guarded([this] { FormShow(this); });
 }
 

@@ -90,7 +90,7 @@ int main(int argc, char *argv[])
     NoShell shell;
     qm::WineSystemInfo system(winePrefix);
     TForm1 form({registry, files, echo, shell, system,
-                 {QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3")}, nullptr});
+                 {QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3")}, nullptr, nullptr});
     form.show();
 
     // The probe: each firing notes how late it came; a turn of the loop that took longer

@@ -26,6 +26,9 @@ struct Platform
     QStringList publicHosts;
     // Where the folder chooser opens for a folder text; the text itself when not set.
     std::function<QString(const QString &folder)> hostFolder;
+    // The folder text for a folder the chooser gave: the path under which the game sees
+    // it; the chosen folder itself when not set.
+    std::function<QString(const QString &chosen)> windowsFolder;
 };
 
 } // namespace qm

@@ -21,8 +21,10 @@ struct SystemBackends
     std::unique_ptr<EchoTransport> echo;
     std::unique_ptr<Shell> shell;
     std::unique_ptr<SystemInfo> system;
-    // Where the folder chooser opens for a folder text.
+    // Where the folder chooser opens for a folder text, and the folder text for the folder
+    // it gave; either may be left empty where the chooser speaks the game's paths itself.
     std::function<QString(const QString &folder)> hostFolder;
+    std::function<QString(const QString &chosen)> windowsFolder;
 };
 
 SystemBackends makeSystemBackends();

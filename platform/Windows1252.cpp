@@ -1,6 +1,8 @@
 #include "platform/Ansi.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 
 namespace qm {
 
@@ -22,15 +24,27 @@ char16_t decode(unsigned char byte)
     return byte;
 }
 
+struct Conversion
+{
+    char16_t character;
+    unsigned char byte;
+};
+
+// What Windows makes of each character when it converts to this code page: the code
+// page's own characters, and the best-fit letter of many others (L with stroke is "L").
+constexpr Conversion Conversions[] = {
+#include "platform/Windows1252Table.inc"
+};
+
 int encode(char32_t code)
 {
-    if (code < 0x80 || (code >= 0xA0 && code <= 0xFF))
-        return int(code);
-    for (std::size_t i = 0; i < HighControls.size(); ++i) {
-        if (HighControls[i] == code)
-            return int(0x80 + i);
-    }
-    return -1;
+    if (code > 0xFFFF)
+        return -1;
+    const auto found = std::lower_bound(std::begin(Conversions), std::end(Conversions), code,
+                                        [](const Conversion &entry, char32_t c) { return entry.character < c; });
+    if (found == std::end(Conversions) || found->character != code)
+        return -1;
+    return found->byte;
 }
 
 } // namespace

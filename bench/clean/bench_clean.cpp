@@ -92,7 +92,7 @@ int main(int argc, char *argv[])
     NoEcho echo;
     NoShell shell;
     qm::WineSystemInfo system(prefix);
-    TForm1 form({registry, files, echo, shell, system, {}, nullptr});
+    TForm1 form({registry, files, echo, shell, system, {}, nullptr, nullptr});
     form.Timer1->stop();
     form.show();
     form.ElPageControl1->setActivePageIndex(2);

@@ -242,7 +242,7 @@ void ElFolderNameEdit::browse()
 {
     const QString start = StartFolder ? StartFolder(text()) : text();
     if (const auto folder = Dialogs::chooseFolder(window(), DialogTitle, start))
-        setText(*folder);
+        setText(ChosenText ? ChosenText(*folder) : *folder);
 }
 
 } // namespace qm

@@ -108,6 +108,8 @@ public:
     QString DialogTitle;
     // Where the chooser opens for a given text; the text itself when not set.
     std::function<QString(const QString &text)> StartFolder;
+    // The text for the folder chosen; the folder itself when not set.
+    std::function<QString(const QString &folder)> ChosenText;
     // Runs on every change of the text, typed or chosen.
     std::function<void()> OnChange;
 

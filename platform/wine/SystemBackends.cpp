@@ -7,9 +7,6 @@
 #include "platform/wine/WineRegistry.h"
 #include "platform/wine/WineSystemInfo.h"
 
-#include <QDir>
-#include <QFileInfo>
-
 namespace qm {
 
 // On Linux the game runs under Wine: its registry, drives and computer are those of its
@@ -23,11 +20,10 @@ SystemBackends makeSystemBackends()
     backends.echo = std::make_unique<IcmpEcho>();
     backends.shell = std::make_unique<DesktopShell>();
     backends.system = std::make_unique<WineSystemInfo>(prefix);
-    backends.hostFolder = [prefix](const QString &folder) {
-        const auto path = prefix.toHostPath(folder);
-        if (path && QFileInfo(QString::fromUtf8(*path)).isDir())
-            return QString::fromUtf8(*path);
-        return QDir::homePath();
+    // The chooser shows the host's folders; the game sees them through its drives.
+    backends.hostFolder = [prefix](const QString &folder) { return prefix.hostFolder(folder); };
+    backends.windowsFolder = [prefix](const QString &chosen) {
+        return prefix.toWindowsPath(chosen).value_or(chosen);
     };
     return backends;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <vector>
 
 #include <dirent.h>
@@ -62,6 +63,15 @@ std::optional<QByteArray> findEntry(const QByteArray &folder, const QString &nam
     return best;
 }
 
+// The prefix's folder as the system names it, without a trailing "/".
+QByteArray hostName(const QString &dir)
+{
+    QByteArray base = QFile::encodeName(dir);
+    while (base.endsWith('/') && base.size() > 1)
+        base.chop(1);
+    return base;
+}
+
 QByteArray currentFolder()
 {
     std::vector<char> buffer(4096);
@@ -103,10 +113,7 @@ std::optional<QByteArray> WinePrefix::toHostPath(const QString &windowsPath) con
         && windowsPath.at(0).unicode() < 128 && windowsPath.at(0).isLetter();
     if (hasDrive) {
         const char letter = char(windowsPath.at(0).toLower().unicode());
-        base = QFile::encodeName(m_dir);
-        while (base.endsWith('/') && base.size() > 1)
-            base.chop(1);
-        base += "/dosdevices/" + QByteArray(1, letter) + ':';
+        base = hostName(m_dir) + "/dosdevices/" + QByteArray(1, letter) + ':';
         struct stat st;
         if (::stat(base.constData(), &st) != 0)
             return std::nullopt;
@@ -154,6 +161,70 @@ std::optional<QByteArray> WinePrefix::toHostPath(const QString &windowsPath) con
         components.push_back(name.toUtf8());
     }
     return joined(base, components);
+}
+
+std::optional<QString> WinePrefix::toWindowsPath(const QString &hostFolder) const
+{
+    if (!hostFolder.startsWith(QLatin1Char('/')) || hostFolder.contains(QChar(0)))
+        return std::nullopt;
+
+    // The drives by what their links lead to, compared as the system identifies a folder:
+    // a folder reached through another link is the same folder.
+    struct Drive
+    {
+        dev_t device;
+        ino_t inode;
+        char letter;
+    };
+    std::vector<Drive> drives;
+    const QByteArray devices = hostName(m_dir) + "/dosdevices/";
+    for (char letter = 'a'; letter <= 'z'; ++letter) {
+        const QByteArray link = devices + letter + ':';
+        struct stat st;
+        if (::stat(link.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            drives.push_back({st.st_dev, st.st_ino, letter});
+    }
+
+    // From the folder up to the host's root, the first folder that is a drive's target
+    // gives the drive; what was passed on the way lies below it.
+    QByteArray path = QFile::encodeName(QDir::cleanPath(hostFolder));
+    QStringList below;
+    for (;;) {
+        struct stat st;
+        if (::stat(path.constData(), &st) == 0) {
+            for (const Drive &drive : drives) {
+                if (drive.device == st.st_dev && drive.inode == st.st_ino) {
+                    const QChar letter(drive.letter - 'a' + 'A');
+                    return letter + QStringLiteral(":\\") + below.join(QLatin1Char('\\'));
+                }
+            }
+        }
+        if (path == "/")
+            return std::nullopt;
+        const qsizetype slash = path.lastIndexOf('/');
+        below.prepend(QFile::decodeName(path.mid(slash + 1)));
+        path.truncate(std::max<qsizetype>(slash, 1));
+    }
+}
+
+QString WinePrefix::hostFolder(const QString &folderText) const
+{
+    for (const QString &folder : {folderText, QStringLiteral("c:\\")}) {
+        if (folder.isEmpty())
+            continue;
+        const std::optional<QByteArray> path = toHostPath(folder);
+        if (!path)
+            continue;
+        char *resolved = ::realpath(path->constData(), nullptr);
+        if (!resolved)
+            continue;
+        const QByteArray real(resolved);
+        std::free(resolved);
+        struct stat st;
+        if (::stat(real.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            return QFile::decodeName(real);
+    }
+    return QDir::homePath();
 }
 
 } // namespace qm

@@ -28,6 +28,17 @@ public:
     // nothing. Nothing when the drive does not exist.
     std::optional<QByteArray> toHostPath(const QString &windowsPath) const;
 
+    // The Windows path under which a program in the prefix sees a host folder, as Wine
+    // names it: through the drive whose target holds the folder most closely (of drives
+    // with the same target, the first letter), so that drive Z:, the host's root as Wine
+    // sets it up, reaches every folder no other drive holds. Nothing when no drive
+    // reaches it.
+    std::optional<QString> toWindowsPath(const QString &hostFolder) const;
+
+    // The host folder where a folder chooser opens for a folder text: the folder the text
+    // names, else drive C:, else the home folder; links resolved.
+    QString hostFolder(const QString &folderText) const;
+
 private:
     QString m_dir;
 };

@@ -191,8 +191,10 @@ public:
     // Builds the window and shows it, which runs the installation detection.
     TForm1 &show()
     {
-        form = std::make_unique<TForm1>(
-            qm::Platform{registry, files, echo, shell, system, publicHosts, nullptr});
+        form = std::make_unique<TForm1>(qm::Platform{
+            registry, files, echo, shell, system, publicHosts,
+            [this](const QString &folder) { return m_prefix.hostFolder(folder); },
+            [this](const QString &chosen) { return m_prefix.toWindowsPath(chosen).value_or(chosen); }});
         form->Timer1->stop(); // tests drive the schedule themselves
         form->show();
         return *form;

@@ -22,6 +22,7 @@ private Q_SLOTS:
     void folderPromptTypedLetterByLetter();
     void folderPromptJoinsTextUnchanged_data();
     void folderPromptJoinsTextUnchanged();
+    void folderPromptBrowse_data();
     void folderPromptBrowse();
     void folderPromptShowsFolderWhenRejecting();
     void folderPromptSwallowsFailures_data();
@@ -271,31 +272,104 @@ void TestDetection::folderPromptJoinsTextUnchanged()
     QCOMPARE(form.Label15->text(), QStringLiteral("h"));
 }
 
+void TestDetection::folderPromptBrowse_data()
+{
+    // Host paths are written below "<prefix>" (the Wine prefix) or "<outside>" (a folder of
+    // the host outside it), each holding an installation at "Somewhere/Quenmar".
+    QTest::addColumn<QString>("typed");      // the folder text before browsing; null: "c:\"
+    QTest::addColumn<QStringList>("drives"); // more drive links: "x:" and their targets
+    QTest::addColumn<QString>("opensAt");    // the chooser's folder, links resolved
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("text");       // the folder text once chosen
+
+    const QString inC = QStringLiteral("<prefix>/drive_c/Somewhere/Quenmar");
+    const QString driveC = QStringLiteral("<prefix>/drive_c");
+    const QString gameC = QStringLiteral("C:\\Somewhere\\Quenmar");
+    QTest::newRow("first text: drive C:") << QString() << QStringList() << driveC << inC << gameC;
+    QTest::newRow("typed folder, other letter case")
+        << QStringLiteral("C:\\SOMEWHERE") << QStringList() << QStringLiteral("<prefix>/drive_c/Somewhere") << inC
+        << gameC;
+    QTest::newRow("typed folder that does not exist: drive C:")
+        << QStringLiteral("c:\\Nowhere") << QStringList() << driveC << inC << gameC;
+    QTest::newRow("typed file, not a folder: drive C:")
+        << QStringLiteral("c:\\Somewhere\\Quenmar\\quenmar.exe") << QStringList() << driveC << inC << gameC;
+    QTest::newRow("typed drive that does not exist: drive C:")
+        << QStringLiteral("q:\\") << QStringList() << driveC << inC << gameC;
+    QTest::newRow("typed drive D: opens at its target")
+        << QStringLiteral("d:") << QStringList{QStringLiteral("d:"), QStringLiteral("<outside>")}
+        << QStringLiteral("<outside>") << QStringLiteral("<outside>/Somewhere/Quenmar")
+        << QStringLiteral("D:\\Somewhere\\Quenmar");
+    QTest::newRow("chosen through the drive's link")
+        << QString() << QStringList() << driveC << QStringLiteral("<prefix>/dosdevices/c:/Somewhere/Quenmar") << gameC;
+    QTest::newRow("drive D: inside drive C:: the nearer drive")
+        << QString() << QStringList{QStringLiteral("d:"), QStringLiteral("<prefix>/drive_c/Somewhere")} << driveC
+        << inC << QStringLiteral("D:\\Quenmar");
+    QTest::newRow("two drives on one folder: the first letter")
+        << QString() << QStringList{QStringLiteral("m:"), QStringLiteral("<outside>"), QStringLiteral("k:"),
+                                    QStringLiteral("<outside>")}
+        << driveC << QStringLiteral("<outside>/Somewhere/Quenmar") << QStringLiteral("K:\\Somewhere\\Quenmar");
+    QTest::newRow("drive Z: for the host's root")
+        << QString() << QStringList{QStringLiteral("z:"), QStringLiteral("/")} << driveC
+        << QStringLiteral("<outside>/Somewhere/Quenmar") << QStringLiteral("Z:<outside>/Somewhere/Quenmar");
+    QTest::newRow("no drive reaches it: the host path")
+        << QString() << QStringList() << driveC << QStringLiteral("<outside>/Somewhere/Quenmar")
+        << QStringLiteral("<outside>/Somewhere/Quenmar");
+}
+
 void TestDetection::folderPromptBrowse()
 {
+    QFETCH(QString, typed);
+    QFETCH(QStringList, drives);
+    QFETCH(QString, opensAt);
+    QFETCH(QString, chosen);
+    QFETCH(QString, text);
+
     Prefix prefix;
-    const QString folder = prefix.makeInstallation(QStringLiteral("drive_c/Somewhere/Quenmar"), "PORT=1234\n");
+    prefix.makeInstallation(QStringLiteral("drive_c/Somewhere/Quenmar"), "PORT=1234\n");
+    QTemporaryDir outside;
+    Prefix::writeFile(outside.path() + QStringLiteral("/Somewhere/Quenmar/quenmar.exe"), "MZ");
+    Prefix::writeFile(outside.path() + QStringLiteral("/Somewhere/Quenmar/config/setup.ini"), "PORT=1234\n");
+    const auto place = [&](QString path, bool windows = false) {
+        path.replace(QStringLiteral("<prefix>"), QFileInfo(prefix.path()).canonicalFilePath());
+        path.replace(QStringLiteral("<outside>"), QFileInfo(outside.path()).canonicalFilePath());
+        if (windows && path.startsWith(QStringLiteral("Z:")))
+            path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+        return path;
+    };
+    for (qsizetype i = 0; i + 1 < drives.size(); i += 2)
+        QVERIFY(QFile::link(place(drives.at(i + 1)), prefix.path() + QStringLiteral("/dosdevices/") + drives.at(i)));
+
     Window window(prefix);
     TForm1 &form = window.show();
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 4);
+    if (!typed.isNull())
+        form.ElFolderNameEdit1->setText(typed);
+    const QString before = form.ElFolderNameEdit1->text();
 
+    // Cancelled: nothing changes.
     QStringList titles;
-    qm::Dialogs::setFolderHook([&](const QString &title, const QString &) -> std::optional<QString> {
+    QStringList starts;
+    qm::Dialogs::setFolderHook([&](const QString &title, const QString &start) -> std::optional<QString> {
         titles.append(title);
-        return std::nullopt; // cancelled
+        starts.append(start);
+        return std::nullopt;
     });
     form.ElFolderNameEdit1->browse();
     QCOMPARE(form.ElPageControl1->ActivePageIndex(), 4);
-    QCOMPARE(form.ElFolderNameEdit1->text(), QStringLiteral("c:\\"));
+    QCOMPARE(form.ElFolderNameEdit1->text(), before);
 
-    qm::Dialogs::setFolderHook([&](const QString &title, const QString &) -> std::optional<QString> {
+    qm::Dialogs::setFolderHook([&](const QString &title, const QString &start) -> std::optional<QString> {
         titles.append(title);
-        return folder; // a host path, as the chooser gives it
+        starts.append(start);
+        return place(chosen);
     });
     QTest::mouseClick(form.ElFolderNameEdit1->browseButton(), Qt::LeftButton);
     QCOMPARE(titles, QStringList(2, QStringLiteral("Where is Quenmar installed?")));
+    QCOMPARE(starts, QStringList(2, place(opensAt)));
+    QCOMPARE(form.ElFolderNameEdit1->text(), place(text, true));
     QVERIFY(form.FolderAccepted);
     QCOMPARE(form.ElPageControl1->ActivePageIndex(), 0);
-    QCOMPARE(form.Label3->text(), folder);
+    QCOMPARE(form.Label3->text(), place(text, true));
     QCOMPARE(form.Label17->text(), QStringLiteral("1234"));
 }
 

@@ -98,9 +98,16 @@ void TestRecovery::requestMail_data()
     // abc#<E9>#PC1#42
     QTest::newRow("accented letter in realname") << QStringLiteral("abc") << QStringLiteral(u"\u00E9") << pc1 << s42
                                                  << QStringLiteral("97998896A8B5884E88C8C7C6");
-    // ?bc##PC1#42: A with macron is not in the code page.
-    QTest::newRow("character outside the code page") << QStringLiteral(u"\u0100bc") << QString() << pc1 << s42
-                                                     << QStringLiteral("97998896A8B58888C8C7A4");
+    // Abc##PC1#42: A with macron is not in the code page; Windows writes its best fit, A.
+    QTest::newRow("best fit: A with macron") << QStringLiteral(u"\u0100bc") << QString() << pc1 << s42
+                                             << QStringLiteral("97998896A8B58888C8C7A6");
+    // Lukasz#Erdos#PC1#42: L with stroke and o with double acute by their best fits.
+    QTest::newRow("best fit in both entries") << QStringLiteral(u"\u0141ukasz") << QStringLiteral(u"Erd\u0151s")
+                                              << pc1 << s42
+                                              << QStringLiteral("97998896A8B588D8D4C9D7AA88DFD8C6D0DAB1");
+    // ?bc##PC1#42: a Chinese character has no best fit in the code page.
+    QTest::newRow("character without a best fit") << QStringLiteral(u"\u4E2Dbc") << QString() << pc1 << s42
+                                                  << QStringLiteral("97998896A8B58888C8C7A4");
     // abc#x?#PC1#42: a character beyond the basic plane is one "?", not two.
     QTest::newRow("surrogate pair") << QStringLiteral("abc") << QStringLiteral(u"x\U0001F600") << pc1 << s42
                                     << QStringLiteral("97998896A8B588A4DD88C8C7C6");

@@ -280,7 +280,6 @@ void TestWindow::exceptionEscapingHandlerIsDisplayed()
 int main(int argc, char *argv[])
 {
     qm::TApplication app(argc, argv);
-    qm::TApplication::setTitle(QStringLiteral("Quenmar HelpCentre"));
     TestWindow test;
     return QTest::qExec(&test, argc, argv);
 }

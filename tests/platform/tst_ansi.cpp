@@ -17,6 +17,7 @@ private Q_SLOTS:
     void toAnsi_data();
     void toAnsi();
     void fromAnsiKeepsEveryByte();
+    void basicPlaneConvertedOneByteEach();
 };
 
 void TestAnsi::highRange_data()
@@ -103,7 +104,19 @@ void TestAnsi::toAnsi_data()
     // The C1 controls whose bytes the code page gives to other characters.
     QTest::newRow("C1 control 0x80 is not the euro") << QStringLiteral(u"\u0080") << QByteArray("?");
     QTest::newRow("C1 control 0x9B is not the angle quote") << QStringLiteral(u"\u009B") << QByteArray("?");
-    QTest::newRow("A with macron") << QStringLiteral(u"x\u0100y") << QByteArray("x?y");
+    // Characters the code page lacks: Windows writes a best-fit letter where it has one.
+    QTest::newRow("A with macron") << QStringLiteral(u"x\u0100y") << QByteArray("xAy");
+    QTest::newRow("Polish name") << QStringLiteral(u"\u0141ukasz \u0142\u00F3d\u017A") << QByteArray("Lukasz l\xF3" "dz");
+    QTest::newRow("Hungarian name") << QStringLiteral(u"Erd\u0151s \u0150") << QByteArray("Erdos O");
+    QTest::newRow("dotless i") << QStringLiteral(u"\u0131") << QByteArray("i");
+    QTest::newRow("Greek letters") << QStringLiteral(u"\u0393\u03A3\u03B1") << QByteArray("GSa");
+    QTest::newRow("infinity") << QStringLiteral(u"\u221E") << QByteArray("8");
+    QTest::newRow("less or equal") << QStringLiteral(u"\u2264") << QByteArray("=");
+    QTest::newRow("prime and double prime modifiers") << QStringLiteral(u"\u2032\u02BA") << QByteArray("'\"");
+    QTest::newRow("combining grave") << QStringLiteral(u"a\u0300") << QByteArray("a`");
+    QTest::newRow("fullwidth letters and digits") << QStringLiteral(u"\uFF21\uFF5A\uFF10") << QByteArray("Az0");
+    QTest::newRow("ideographic space") << QStringLiteral(u"\u3000") << QByteArray(" ");
+    // ... and "?" where it has none.
     QTest::newRow("Cyrillic") << QStringLiteral(u"\u0416\u0416") << QByteArray("??");
     QTest::newRow("CJK") << QStringLiteral(u"\u4E2D") << QByteArray("?");
     QTest::newRow("replacement character") << QStringLiteral(u"\uFFFD") << QByteArray("?");
@@ -130,6 +143,20 @@ void TestAnsi::fromAnsiKeepsEveryByte()
     const std::string_view bytes("a\0\x80\x9B\xFF", 5);
     QCOMPARE(qm::fromAnsi(bytes), QStringLiteral(u"a\u0000\u20AC\u203A\u00FF"));
     QCOMPARE(qm::fromAnsi(std::string_view()), QString());
+}
+
+void TestAnsi::basicPlaneConvertedOneByteEach()
+{
+    // Windows converts 696 of the basic plane's code units to a byte other than "?": the
+    // code page's 255 characters besides "?" and 441 best fits. Each unit is one byte.
+    int converted = 0;
+    for (int code = 0; code <= 0xFFFF; ++code) {
+        const QByteArray bytes = qm::toAnsi(QString(QChar(char16_t(code))));
+        QCOMPARE(bytes.size(), 1);
+        if (bytes != "?")
+            ++converted;
+    }
+    QCOMPARE(converted, 696);
 }
 
 QTEST_APPLESS_MAIN(TestAnsi)

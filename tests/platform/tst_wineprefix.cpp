@@ -47,6 +47,10 @@ private Q_SLOTS:
     void toHostPath();
     void relativePath_data();
     void relativePath();
+    void toWindowsPath_data();
+    void toWindowsPath();
+    void hostFolder_data();
+    void hostFolder();
 
 private:
     PrefixFixture m_prefix;
@@ -56,6 +60,15 @@ private:
 void TestWinePrefix::initTestCase()
 {
     QVERIFY(m_prefix.isValid());
+    // More drives, as a player may link them: D: inside drive C:'s folder, F: and G: on one
+    // folder, H: leading nowhere; and a link on the host to a folder of drive D:.
+    QVERIFY(m_prefix.makeFolder("drive_c/Games") && m_prefix.makeFolder("drive_c/Games/Quenmar")
+            && m_prefix.makeFolder("drive_c/Shared"));
+    QVERIFY(m_prefix.makeLink("../drive_c/Games", "dosdevices/d:")
+            && m_prefix.makeLink("../drive_c/Shared", "dosdevices/g:")
+            && m_prefix.makeLink("../drive_c/Shared", "dosdevices/f:")
+            && m_prefix.makeLink("../nowhere", "dosdevices/h:")
+            && m_prefix.makeLink("drive_c/Games", "games-link"));
 }
 
 void TestWinePrefix::cleanup()
@@ -194,6 +207,87 @@ void TestWinePrefix::relativePath()
     const std::optional<QByteArray> result = WinePrefix(m_prefix.dir()).toHostPath(windowsPath);
     QVERIFY(result);
     QCOMPARE(*result, real + expected);
+}
+
+// In the rows, "{p}" stands for the prefix folder, "{p\\}" for it with backslashes.
+void TestWinePrefix::toWindowsPath_data()
+{
+    QTest::addColumn<QString>("hostFolder");
+    QTest::addColumn<bool>("withDrives"); // false: a prefix without drives
+    QTest::addColumn<QString>("expected"); // null: no drive reaches it
+
+    QTest::newRow("drive C:'s root") << "{p}/drive_c" << true << "C:\\";
+    QTest::newRow("folder on drive C:")
+        << "{p}/drive_c/Program Files/QuenmarOnline" << true << "C:\\Program Files\\QuenmarOnline";
+    QTest::newRow("names kept in their case") << "{p}/drive_c/Mixed/ABC" << true << "C:\\Mixed\\ABC";
+    QTest::newRow("through the drive's link") << "{p}/dosdevices/c:/Program Files" << true << "C:\\Program Files";
+    QTest::newRow("dots and a trailing slash") << "{p}/drive_c/./Mixed/../Program Files/" << true
+                                               << "C:\\Program Files";
+    QTest::newRow("not there yet, below drive C:") << "{p}/drive_c/NoSuch/deeper" << true << "C:\\NoSuch\\deeper";
+    QTest::newRow("drive D: inside drive C:: the nearer drive") << "{p}/drive_c/Games/Quenmar" << true
+                                                                << "D:\\Quenmar";
+    QTest::newRow("drive D:'s root") << "{p}/drive_c/Games" << true << "D:\\";
+    QTest::newRow("two drives on one folder: the first letter") << "{p}/drive_c/Shared" << true << "F:\\";
+    QTest::newRow("through a link elsewhere on the host") << "{p}/games-link/Quenmar" << true << "D:\\Quenmar";
+    QTest::newRow("the prefix itself: drive Z:") << "{p}/dosdevices" << true << "Z:{p\\}\\dosdevices";
+    QTest::newRow("host root: drive Z:") << "/" << true << "Z:\\";
+    QTest::newRow("no drive reaches it") << "{p}/drive_c/Mixed" << false << QString();
+    QTest::newRow("relative path") << "drive_c/Mixed" << true << QString();
+    QTest::newRow("empty") << "" << true << QString();
+    QTest::newRow("NUL in the path") << QString::fromLatin1("/tmp\0x", 6) << true << QString();
+}
+
+void TestWinePrefix::toWindowsPath()
+{
+    QFETCH(QString, hostFolder);
+    QFETCH(bool, withDrives);
+    QFETCH(QString, expected);
+
+    const QString host = QString::fromUtf8(m_prefix.host());
+    QString backslashed = host;
+    backslashed.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    hostFolder.replace(QStringLiteral("{p}"), host);
+    expected.replace(QStringLiteral("{p\\}"), backslashed);
+
+    const WinePrefix prefix(withDrives ? m_prefix.dir() : m_prefix.dir() + QStringLiteral("/drive_c"));
+    const std::optional<QString> result = prefix.toWindowsPath(hostFolder);
+    QCOMPARE(result.has_value(), !expected.isNull());
+    if (result)
+        QCOMPARE(*result, expected);
+}
+
+// In the rows, "{r}" stands for the prefix folder with every link resolved.
+void TestWinePrefix::hostFolder_data()
+{
+    QTest::addColumn<QString>("folderText");
+    QTest::addColumn<bool>("withDrives"); // false: a prefix without drives
+    QTest::addColumn<QString>("expected"); // null: the home folder
+
+    QTest::newRow("drive C:") << "c:\\" << true << "{r}/drive_c";
+    QTest::newRow("a folder in another case")
+        << "C:\\PROGRAM FILES\\quenmaronline" << true << "{r}/drive_c/Program Files/QuenmarOnline";
+    QTest::newRow("through drive D:, links resolved") << "d:\\quenmar" << true << "{r}/drive_c/Games/Quenmar";
+    QTest::newRow("empty text: drive C:") << "" << true << "{r}/drive_c";
+    QTest::newRow("missing folder: drive C:") << "c:\\NoSuch" << true << "{r}/drive_c";
+    QTest::newRow("a file: drive C:") << "c:\\Program Files\\QuenmarOnline\\quenmar.exe" << true << "{r}/drive_c";
+    QTest::newRow("missing drive: drive C:") << "q:\\" << true << "{r}/drive_c";
+    QTest::newRow("dangling drive: drive C:") << "h:\\" << true << "{r}/drive_c";
+    QTest::newRow("host path") << "{r}/drive_c/Mixed" << true << "{r}/drive_c/Mixed";
+    QTest::newRow("no drive C:: the home folder") << "q:\\" << false << QString();
+}
+
+void TestWinePrefix::hostFolder()
+{
+    QFETCH(QString, folderText);
+    QFETCH(bool, withDrives);
+    QFETCH(QString, expected);
+
+    const QString real = QFileInfo(m_prefix.dir()).canonicalFilePath();
+    folderText.replace(QStringLiteral("{r}"), real);
+    expected = expected.isNull() ? QDir::homePath() : expected.replace(QStringLiteral("{r}"), real);
+
+    const WinePrefix prefix(withDrives ? m_prefix.dir() : m_prefix.dir() + QStringLiteral("/drive_c"));
+    QCOMPARE(prefix.hostFolder(folderText), expected);
 }
 
 QTEST_GUILESS_MAIN(TestWinePrefix)
