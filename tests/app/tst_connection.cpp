@@ -234,6 +234,12 @@ void TestConnection::scenarios_data()
         << Awaited::Error << 9 << QStringList{Passed, Passed, Passed, InProgress} << Waiting
         << QStringList{Passed, Passed, Passed, Failed} << portMessage(Loopback, port)
         << QStringList{Loopback, First, Loopback} << false << false;
+    // Port 0 is a port: tried, refused, and failed at the closing step like any refused one.
+    QTest::newRow("port 0 refused: failed only at the closing step")
+        << QByteArray("HOST=127.0.0.1\nPORT=0\n") << Loopback << Mode::Accept << QStringList{Loopback, First} << none
+        << Loopback << QStringLiteral("0") << Awaited::Error << 9 << QStringList{Passed, Passed, Passed, InProgress}
+        << Waiting << QStringList{Passed, Passed, Passed, Failed} << portMessage(Loopback, QStringLiteral("0"))
+        << QStringList{Loopback, First, Loopback} << false << false;
     QTest::newRow("server hangs up before the closing step")
         << atServer << Loopback << Mode::HangUp << QStringList{Loopback, First} << none << Loopback << port
         << Awaited::Disconnect << 9 << allPassed << AllWell << allPassed << AllWell
@@ -529,6 +535,7 @@ void TestConnection::alteredWaitingTextCountsAsResult()
     QCOMPARE(form.Label13->text(), result);
     QCOMPARE(form.Label12->text(), mode == GameServer::Mode::Accept ? Passed : Failed);
 }
+
 
 QTEST_MAIN(TestConnection)
 #include "tst_connection.moc"
