@@ -10,7 +10,9 @@
 #include "platform/widgets/Dialogs.h"
 #include "settings/Configuration.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
@@ -82,12 +84,15 @@ TForm1::TForm1(qm::Platform platform, QWidget *parent)
     setupUi(this);
     applyDesign();
     bindEvents();
+    // Sees every event of the program first, to drop the input that a blocking echo held up.
+    QCoreApplication::instance()->installEventFilter(this);
     Timer1->setInterval(100);
     Timer1->start();
 }
 
 TForm1::~TForm1()
 {
+    QCoreApplication::instance()->removeEventFilter(this);
     // The socket's handlers refer to this window: no event may reach them any more.
     ClientSocket1->OnConnect = nullptr;
     ClientSocket1->OnDisconnect = nullptr;
@@ -344,12 +349,18 @@ void TForm1::Timer1Timer(QObject *)
     if (!TestRunning)
         return;
     // Each test reads the counter afresh: a step's socket events may move it on.
-    if (TestTick == 0)
+    if (TestTick == 0) {
         loopbackStep();
-    if (TestTick == 2)
+        dropInputMadeMeanwhile();
+    }
+    if (TestTick == 2) {
         internetStep();
-    if (TestTick == 4)
+        dropInputMadeMeanwhile();
+    }
+    if (TestTick == 4) {
         serverPingStep();
+        dropInputMadeMeanwhile();
+    }
     if (TestTick == 8)
         connectStep();
     // A socket event just before the closing step can carry the counter past 33; the
@@ -411,6 +422,56 @@ void TForm1::serverPingStep()
         if (resultPending())
             setCaption(Label13, ServerNotFound);
     }
+}
+
+// An echo step blocks the window for up to seconds. Mouse and key presses made meanwhile
+// wait in the window system's queue; handled afterwards, they would act on whatever the
+// window shows by then, which the player never saw: a click on a tab and then on the spot
+// where that page's button sits would press the button. They are taken from the queue now
+// and dropped, with the releases of the dropped mouse presses; whatever else waited,
+// repaints above all, is handled as usual. Timer and socket events are left to the event
+// loop, so neither the schedule nor the connection moves on inside this handler.
+void TForm1::dropInputMadeMeanwhile()
+{
+    m_droppingInput = true;
+    QCoreApplication::processEvents(QEventLoop::ExcludeSocketNotifiers | QEventLoop::X11ExcludeTimers);
+    m_droppingInput = false;
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+        if (m_droppingInput) {
+            m_droppedButtons |= static_cast<QMouseEvent *>(event)->button();
+            return true;
+        }
+        break;
+    // The release may come after the step, when the button was held down across its end.
+    case QEvent::MouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonRelease: {
+        const Qt::MouseButton button = static_cast<QMouseEvent *>(event)->button();
+        if (m_droppedButtons & button) {
+            m_droppedButtons &= ~button;
+            return true;
+        }
+        break;
+    }
+    // A key press first asks whether a shortcut takes it; "taken" ends that without one.
+    case QEvent::ShortcutOverride:
+    case QEvent::KeyPress:
+        if (m_droppingInput) {
+            event->accept();
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::connectStep()

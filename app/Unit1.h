@@ -52,6 +52,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     enum class Verdict { InProgress, Passed, Failed, Error };
@@ -68,6 +69,7 @@ private:
     void loopbackStep();
     void internetStep();
     void serverPingStep();
+    void dropInputMadeMeanwhile();
     void connectStep();
     void closingStep();
     static void setVerdict(QLabel *label, Verdict verdict);
@@ -84,6 +86,10 @@ private:
 
     qm::Platform m_platform;
     bool m_shown = false;
+    // Set while the input held up by an echo step is taken from the queue and dropped.
+    bool m_droppingInput = false;
+    // Mouse buttons whose press was dropped: their release is dropped too.
+    Qt::MouseButtons m_droppedButtons;
     // Request numbers: one fixed, portable sequence, the same in every run.
     std::minstd_rand m_requestNumbers;
 };

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 class QSocketNotifier;
 
@@ -24,9 +25,13 @@ public:
 // - Active is true from the connect event until the disconnect event.
 // - Host and Port are written while the socket is inactive.
 // - setActive(true) starts the name lookup and connection and returns at once. When the
-//   start fails at once (no host, a port outside 1..65535), OnDisconnect runs inside the
-//   call and then SocketError is raised.
-// - OnConnect runs when the connection is made, with Active already true.
+//   start fails at once (no host, a port that is no 16-bit number), OnDisconnect runs
+//   inside the call and then SocketError is raised. Port 0 is tried like any other.
+// - The addresses the lookup gives are tried in its order until one connects; only when
+//   none does is the attempt a failure, reported for the last address tried.
+// - OnConnect runs when the connection is made, with Active already true. A connection
+//   that the server ended before it was seen made is reported as what it was: OnConnect,
+//   then OnDisconnect.
 // - OnError runs when the connection cannot be made or a later operation fails; when the
 //   handler leaves errorCode non-zero, the failure is passed on as SocketError to the
 //   exception display and the socket is closed with OnDisconnect. When it sets errorCode
@@ -55,8 +60,10 @@ public:
 private:
     void startAttempt();
     void lookupFailed(const QString &host, const QString &reason);
-    void connectTo(const IpAddress &address);
+    void connectToNext();
+    bool connectTo(const IpAddress &address, int &error);
     void connectionSettled();
+    void madeThenEnded();
     void adopt();
     void watch(bool forReading);
     void stopWatching();
@@ -79,6 +86,8 @@ private:
     int m_lookupId = -1;
     QString m_host; // Host and Port as they were when the attempt started
     int m_port = 0;
+    // The addresses of the attempt not yet tried, in the order the lookup gave them.
+    std::vector<IpAddress> m_addresses;
 };
 
 } // namespace qm

@@ -15,7 +15,7 @@ public:
 
 struct EchoRequest
 {
-    QString address; // host name or dotted IPv4 address
+    QString address; // host name, or IPv4 or IPv6 address
     int size = 56;   // data bytes
     int timeoutMs = 2000;
     int ttl = 64;
@@ -28,9 +28,10 @@ class EchoTransport
 public:
     virtual ~EchoTransport() = default;
 
-    // Resolves the address (blocking), sends one echo request and waits at most
-    // timeoutMs for the reply. Returns the number of replies (0 or 1). A name that cannot
-    // be resolved gives 0. Raises EchoError when the facility itself fails.
+    // Resolves the address (blocking, for at most timeoutMs), sends one echo request and
+    // waits at most timeoutMs for the reply. Returns the number of replies (0 or 1). A name
+    // that cannot be resolved, or not within timeoutMs, gives 0. Raises EchoError when the
+    // facility itself fails.
     virtual int echo(const EchoRequest &request) = 0;
 };
 

@@ -51,10 +51,11 @@ void TClientSocket::setActive(bool active)
     if (active) {
         if (m_active || m_pending)
             return;
-        if (Host.isEmpty() || Port < 1 || Port > 65535) {
+        // Port 0 is a port like any other: the system refuses it as it would any closed one.
+        if (Host.isEmpty() || Port < 0 || Port > 65535) {
             const std::string message = Host.isEmpty()
                 ? std::string("Cannot connect: no host name or address given")
-                : QStringLiteral("Cannot connect to %1: port %2 is outside 1..65535")
+                : QStringLiteral("Cannot connect to %1: port %2 is outside 0..65535")
                       .arg(Host, QString::number(Port))
                       .toStdString();
             if (OnDisconnect)
@@ -76,6 +77,7 @@ void TClientSocket::setActive(bool active)
         cancelResolve(m_lookupId);
         m_lookupId = -1;
         discardSocket();
+        m_addresses.clear();
         m_pending = false;
     }
 }
@@ -90,10 +92,12 @@ void TClientSocket::startAttempt()
         if (generation != m_generation)
             return;
         m_lookupId = -1;
-        if (result.address)
-            connectTo(*result.address);
-        else
+        if (result.addresses.empty()) {
             lookupFailed(m_host, result.error);
+            return;
+        }
+        m_addresses = result.addresses;
+        connectToNext();
     });
 }
 
@@ -107,53 +111,91 @@ void TClientSocket::lookupFailed(const QString &host, const QString &reason)
     showException(QStringLiteral("Host %1 not found: %2").arg(host, reason));
 }
 
+// Tries the addresses left, in order, until a connection is under way or made. When none
+// is left, the attempt has failed with what the last address gave.
+void TClientSocket::connectToNext()
+{
+    int error = 0;
+    while (!m_addresses.empty()) {
+        const IpAddress address = m_addresses.front();
+        m_addresses.erase(m_addresses.begin());
+        if (connectTo(address, error))
+            return;
+    }
+    attemptFailed(net::errorCode(error), net::describe(error));
+}
+
 // The connection is made here rather than by a socket class that connects on its own: a
 // server that resets a connection before it is seen made must not be taken for a
-// connection still under way and tried again. One attempt is one connect(); its outcome
-// is read from SO_ERROR.
-void TClientSocket::connectTo(const IpAddress &address)
+// connection still under way and tried again. One address is one connect(); its outcome
+// is read from SO_ERROR. False, with `error` set, when this address failed at once.
+bool TClientSocket::connectTo(const IpAddress &address, int &error)
 {
     sockaddr_storage storage{};
     const socklen_t length = address.toSocketAddress(quint16(m_port), storage);
 
-    int error = 0;
     const net::Socket socket = net::openStreamSocket(storage.ss_family, error);
-    if (socket == net::NoSocket) {
-        attemptFailed(net::errorCode(error), net::describe(error));
-        return;
-    }
+    if (socket == net::NoSocket)
+        return false;
     m_fd = socket;
     switch (net::startConnect(socket, reinterpret_cast<const sockaddr *>(&storage), length, error)) {
     case net::ConnectStart::Made:
         adopt();
-        return;
+        return true;
     case net::ConnectStart::Failed:
         net::closeSocket(std::exchange(m_fd, net::NoSocket));
-        attemptFailed(net::errorCode(error), net::describe(error));
-        return;
+        return false;
     case net::ConnectStart::UnderWay:
         break;
     }
     // Writable means settled, one way or the other.
     watch(false);
+    return true;
 }
 
 void TClientSocket::connectionSettled()
 {
     stopWatching();
     const int error = net::settledError(m_fd);
-    if (error != 0) {
-        net::closeSocket(std::exchange(m_fd, net::NoSocket));
+    if (error == 0) {
+        adopt();
+        return;
+    }
+    if (net::endedAfterMade(error)) {
+        madeThenEnded();
+        return;
+    }
+    net::closeSocket(std::exchange(m_fd, net::NoSocket));
+    if (m_addresses.empty()) {
         attemptFailed(net::errorCode(error), net::describe(error));
         return;
     }
-    adopt();
+    connectToNext();
+}
+
+// The handshake completed and the server reset the connection before this client looked:
+// a connection made, then closed by the peer, and reported in that order. Nothing is
+// tried again: the server was reached.
+void TClientSocket::madeThenEnded()
+{
+    net::closeSocket(std::exchange(m_fd, net::NoSocket));
+    m_addresses.clear();
+    m_pending = false;
+    m_active = true;
+    const quint64 generation = ++m_generation;
+    QPointer<TClientSocket> self(this);
+    callHandler(OnConnect);
+    // The handler may have closed or destroyed the socket, or started anew.
+    if (!self || generation != m_generation)
+        return;
+    peerClosed();
 }
 
 // From here on only the end of the connection matters, which shows as the socket turning
 // readable: what the server sends is read and let go, and a read of nothing is its close.
 void TClientSocket::adopt()
 {
+    m_addresses.clear();
     m_pending = false;
     m_active = true;
     watch(true);

@@ -9,7 +9,10 @@
 #include <QThread>
 #include <QUrl>
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -184,19 +187,20 @@ LiveLookups &liveLookups()
     return lookups;
 }
 
-ResolveResult lookUp(const QByteArray &name)
+// Every address of `name` of `family` (AF_UNSPEC for both), in the order the system's
+// lookup gives them: it puts first what this machine can best reach.
+//
+// No AI_ADDRCONFIG: it counts only addresses other than loopback, so on a machine with
+// IPv6 on loopback alone it would drop "::1" for "localhost", where a game server may
+// listen. An address that cannot be reached only costs a quick failed attempt.
+ResolveResult lookUp(const QByteArray &name, int family, int socketType)
 {
     net::startSockets();
     addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM; // one entry per address, for the TCP connection
-    hints.ai_flags = AI_ADDRCONFIG;  // no IPv6 answers on a machine without IPv6, and so on
+    hints.ai_family = family;
+    hints.ai_socktype = socketType; // one entry per address instead of one per socket type
     addrinfo *found = nullptr;
-    int status = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
-    if (status == EAI_BADFLAGS) {
-        hints.ai_flags = 0;
-        status = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
-    }
+    const int status = ::getaddrinfo(name.constData(), nullptr, &hints, &found);
 
     ResolveResult result;
     if (status != 0) {
@@ -206,19 +210,56 @@ ResolveResult lookUp(const QByteArray &name)
     }
     std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> guard(found, &freeaddrinfo);
     for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
-        auto address = IpAddress::fromSocketAddress(entry->ai_addr, entry->ai_addrlen);
-        if (!address)
-            continue;
-        if (address->isIPv4()) {
-            result.address = address;
-            break;
-        }
-        if (!result.address)
-            result.address = address;
+        if (auto address = IpAddress::fromSocketAddress(entry->ai_addr, entry->ai_addrlen))
+            result.addresses.push_back(*address);
     }
-    if (!result.address)
+    if (result.addresses.empty())
         result.error = QStringLiteral("no address found");
     return result;
+}
+
+// The answer of a lookup that its caller may stop waiting for: whoever comes last, the
+// lookup thread or the caller, lets it go.
+struct PendingLookup
+{
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    ResolveResult result;
+};
+
+std::optional<IpAddress> resolveBlocking(const QString &host, int family, int timeoutMs)
+{
+    net::startSockets();
+    if (host.isEmpty() || isReservedInvalidName(host))
+        return std::nullopt;
+
+    if (const auto numeric = IpAddress::fromString(host)) {
+        if (family == AF_UNSPEC || (family == AF_INET) == numeric->isIPv4())
+            return numeric;
+        return std::nullopt;
+    }
+
+    const QByteArray name = lookupName(host);
+    if (name.isEmpty())
+        return std::nullopt;
+
+    auto pending = std::make_shared<PendingLookup>();
+    std::thread([pending, name, family] {
+        ResolveResult result = lookUp(name, family, SOCK_DGRAM);
+        const std::lock_guard<std::mutex> lock(pending->mutex);
+        pending->result = std::move(result);
+        pending->done = true;
+        pending->finished.notify_all();
+    }).detach();
+
+    std::unique_lock<std::mutex> lock(pending->mutex);
+    if (!pending->finished.wait_for(lock, std::chrono::milliseconds(std::max(0, timeoutMs)),
+                                    [&] { return pending->done; }))
+        return std::nullopt;
+    if (pending->result.addresses.empty())
+        return std::nullopt;
+    return pending->result.addresses.front();
 }
 
 } // namespace
@@ -232,33 +273,14 @@ bool isReservedInvalidName(const QString &host)
         || name.endsWith(QLatin1String(".invalid"), Qt::CaseInsensitive);
 }
 
-std::optional<IpAddress> resolveIPv4(const QString &host)
+std::optional<IpAddress> resolveForEcho(const QString &host, int timeoutMs)
 {
-    net::startSockets();
-    if (host.isEmpty() || isReservedInvalidName(host))
-        return std::nullopt;
+    return resolveBlocking(host, AF_UNSPEC, timeoutMs);
+}
 
-    if (const auto numeric = IpAddress::fromString(host)) {
-        if (numeric->isIPv4())
-            return numeric;
-        return std::nullopt; // an IPv6 literal has no IPv4 address
-    }
-
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM; // one entry per address instead of one per socket type
-    addrinfo *found = nullptr;
-    const QByteArray name = lookupName(host);
-    if (name.isEmpty())
-        return std::nullopt;
-    if (::getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
-        return std::nullopt;
-    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> guard(found, &freeaddrinfo);
-    for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
-        if (auto address = IpAddress::fromSocketAddress(entry->ai_addr, entry->ai_addrlen))
-            return address;
-    }
-    return std::nullopt;
+std::optional<IpAddress> resolveIPv4(const QString &host, int timeoutMs)
+{
+    return resolveBlocking(host, AF_INET, timeoutMs);
 }
 
 // A name server may take seconds to answer, so the lookup runs on a thread of its own. Its
@@ -269,19 +291,19 @@ std::optional<IpAddress> resolveIPv4(const QString &host)
 int resolveAsync(const QString &host, QObject *context, ResolveCallback done)
 {
     if (host.isEmpty() || isReservedInvalidName(host)) {
-        deliverLater(context, std::move(done), {std::nullopt, refusalReason(host)});
+        deliverLater(context, std::move(done), {{}, refusalReason(host)});
         return -1;
     }
 
     if (auto numeric = IpAddress::fromString(host)) {
-        deliverLater(context, std::move(done), {numeric, QString()});
+        deliverLater(context, std::move(done), {{*numeric}, QString()});
         return -1;
     }
 
     const QByteArray name = lookupName(host);
     if (name.isEmpty()) {
         deliverLater(context, std::move(done),
-                     {std::nullopt, QStringLiteral("the name %1 cannot be looked up").arg(host)});
+                     {{}, QStringLiteral("the name %1 cannot be looked up").arg(host)});
         return -1;
     }
 
@@ -297,14 +319,14 @@ int resolveAsync(const QString &host, QObject *context, ResolveCallback done)
 
     try {
         std::thread([name, receiver, deliver]() {
-            ResolveResult result = lookUp(name);
+            ResolveResult result = lookUp(name, AF_UNSPEC, SOCK_STREAM);
             QMetaObject::invokeMethod(
                 receiver, [deliver, result = std::move(result)] { deliver(result); },
                 Qt::QueuedConnection);
         }).detach();
     } catch (const std::system_error &e) {
         // Without a thread there is no lookup: the answer is the failure, later as always.
-        const ResolveResult failure{std::nullopt,
+        const ResolveResult failure{{},
                                     QStringLiteral("cannot start the name lookup: %1")
                                         .arg(QString::fromLocal8Bit(e.what()))};
         QMetaObject::invokeMethod(

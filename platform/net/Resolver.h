@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QObject;
 
@@ -46,13 +47,20 @@ private:
 // allowed).
 bool isReservedInvalidName(const QString &host);
 
-// Blocking lookup of an IPv4 address (the echo needs one).
-std::optional<IpAddress> resolveIPv4(const QString &host);
+// Blocking lookups for the echo, which blocks its caller anyway. A name server is waited
+// for at most `timeoutMs`: past it there is no address, and the lookup is left to finish on
+// its own thread. Raises std::system_error when no thread can be started for the lookup.
+//
+// The first address the lookup gives, IPv4 or IPv6 (an echo to an IPv6 address is an
+// ICMPv6 echo).
+std::optional<IpAddress> resolveForEcho(const QString &host, int timeoutMs);
+// The first IPv4 address, for an echo that speaks IPv4 only.
+std::optional<IpAddress> resolveIPv4(const QString &host, int timeoutMs);
 
 struct ResolveResult
 {
-    std::optional<IpAddress> address; // IPv4 preferred, IPv6 when that is all there is
-    QString error;                    // why there is no address
+    std::vector<IpAddress> addresses; // in the order the lookup gives them
+    QString error;                    // why there is none
 };
 
 using ResolveCallback = std::function<void(const ResolveResult &result)>;

@@ -27,6 +27,11 @@ bool hasSettled(Socket socket);
 // How a connection under way settled: 0 when made, else why it failed.
 int settledError(Socket socket);
 
+// True when `error`, as settledError() gives it, can only come from a connection that was
+// made: the handshake completed and the peer reset it before it was seen made. Any other
+// error is an attempt that failed.
+bool endedAfterMade(int error);
+
 enum class Received { Data, Closed, NothingYet, Reset, Failed };
 // Reads what the peer sent and lets it go.
 Received receive(Socket socket, int &error);

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
+#include <netinet/icmp6.h>
 #include <netinet/ip_icmp.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace qm {
@@ -25,8 +27,11 @@ namespace qm {
 namespace {
 
 constexpr int IcmpHeaderSize = 8;
-constexpr int MaxDataSize = 65535 - 60 - IcmpHeaderSize; // the largest IPv4 datagram's payload
-constexpr int DontFragmentFlag = 0x2;                    // in the 3-bit flags field of the IP header
+// The largest echo payloads: an IPv4 datagram's length counts its header (up to 60 bytes),
+// an IPv6 packet's payload length does not.
+constexpr int MaxDataSize = 65535 - 60 - IcmpHeaderSize;
+constexpr int MaxDataSize6 = 65535 - IcmpHeaderSize;
+constexpr int DontFragmentFlag = 0x2; // in the 3-bit flags field of the IP header
 
 std::string systemError(const char *what, int error)
 {
@@ -54,33 +59,53 @@ private:
     bool m_raw = false;
 };
 
+// The echo's protocol for one address family: ICMP for IPv4, ICMPv6 for IPv6.
+struct Protocol
+{
+    int family;
+    int protocol;
+    unsigned char requestType;
+    unsigned char replyType;
+    const char *name;
+};
+
+const Protocol Icmp4{AF_INET, IPPROTO_ICMP, ICMP_ECHO, ICMP_ECHOREPLY, "ICMP"};
+const Protocol Icmp6{AF_INET6, IPPROTO_ICMPV6, ICMP6_ECHO_REQUEST, ICMP6_ECHO_REPLY, "ICMPv6"};
+
 // The datagram kind first: it needs no privilege and the kernel routes only our own
 // replies to it. The raw kind sees every ICMP packet of the machine.
-int openIcmpSocket(bool &raw)
+int openIcmpSocket(const Protocol &protocol, bool &raw)
 {
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+    int fd = ::socket(protocol.family, SOCK_DGRAM | SOCK_CLOEXEC, protocol.protocol);
     if (fd >= 0) {
         raw = false;
         return fd;
     }
     const int datagramError = errno;
 
-    fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    fd = ::socket(protocol.family, SOCK_RAW | SOCK_CLOEXEC, protocol.protocol);
     if (fd >= 0) {
         raw = true;
+        // Let only echo replies through; the checks below stay, the filters only save work.
+        if (protocol.family == AF_INET6) {
+            icmp6_filter filter{};
+            ICMP6_FILTER_SETBLOCKALL(&filter);
+            ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &filter);
+            ::setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+        } else {
 #ifdef ICMP_FILTER
-        // Let only echo replies through; the checks below stay, the filter only saves work.
-        icmp_filter filter{};
-        filter.data = ~(1U << ICMP_ECHOREPLY);
-        ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+            icmp_filter filter{};
+            filter.data = ~(1U << ICMP_ECHOREPLY);
+            ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
 #endif
+        }
         return fd;
     }
     const int rawError = errno;
 
-    throw EchoError("Cannot send ICMP echo requests: this system permits neither an "
-                    "unprivileged ICMP socket (" + std::string(std::strerror(datagramError))
-                    + "; see net.ipv4.ping_group_range) nor a raw ICMP socket ("
+    throw EchoError("Cannot send " + std::string(protocol.name) + " echo requests: this system permits "
+                    "neither an unprivileged " + protocol.name + " socket (" + std::strerror(datagramError)
+                    + "; see net.ipv4.ping_group_range) nor a raw " + protocol.name + " socket ("
                     + std::strerror(rawError) + "; needs root or CAP_NET_RAW)");
 }
 
@@ -104,11 +129,13 @@ quint16 checksum(const QByteArray &data)
     return quint16(~sum);
 }
 
-QByteArray echoRequest(quint16 identifier, quint16 sequence, int dataSize)
+// The system fills in the checksum of an ICMPv6 request itself: it covers the IPv6
+// addresses, which only the system knows for sure.
+QByteArray echoRequest(const Protocol &protocol, quint16 identifier, quint16 sequence, int dataSize)
 {
     QByteArray packet(IcmpHeaderSize + dataSize, '\0');
     auto *bytes = reinterpret_cast<unsigned char *>(packet.data());
-    bytes[0] = ICMP_ECHO;
+    bytes[0] = protocol.requestType;
     bytes[1] = 0;
     bytes[4] = identifier >> 8;
     bytes[5] = identifier & 0xFF;
@@ -117,6 +144,8 @@ QByteArray echoRequest(quint16 identifier, quint16 sequence, int dataSize)
     // Counting bytes make the requests easy to recognise in a packet capture.
     for (int i = 0; i < dataSize; ++i)
         bytes[IcmpHeaderSize + i] = static_cast<unsigned char>(i);
+    if (protocol.family == AF_INET6)
+        return packet;
     const quint16 sum = checksum(packet);
     bytes[2] = sum >> 8;
     bytes[3] = sum & 0xFF;
@@ -138,6 +167,7 @@ bool isUnreachable(int error)
     case EHOSTDOWN:
     case ENETDOWN:
     case ECONNREFUSED:
+    case EADDRNOTAVAIL: // no address of ours can reach it (IPv6 without a route)
     case EMSGSIZE: // too big for the path with "don't fragment" set
         return true;
     default:
@@ -149,21 +179,37 @@ bool isUnreachable(int error)
 
 int IcmpEcho::echo(const EchoRequest &request)
 {
-    const auto target = resolveIPv4(request.address);
+    // The lookup gets the echo's own time limit: a name server that does not answer is a
+    // target that does not answer.
+    std::optional<IpAddress> target;
+    try {
+        target = resolveForEcho(request.address, request.timeoutMs);
+    } catch (const std::system_error &e) {
+        throw EchoError(std::string("Cannot look the echo's target up: ") + e.what());
+    }
     if (!target)
         return 0;
-    if (request.size < 0 || request.size > MaxDataSize)
+    const Protocol &protocol = target->isIPv6() ? Icmp6 : Icmp4;
+    const int maxDataSize = target->isIPv6() ? MaxDataSize6 : MaxDataSize;
+    if (request.size < 0 || request.size > maxDataSize)
         throw EchoError("ICMP echo data size " + std::to_string(request.size)
-                        + " is outside 0.." + std::to_string(MaxDataSize));
+                        + " is outside 0.." + std::to_string(maxDataSize));
 
     bool raw = false;
-    const int fd = openIcmpSocket(raw);
+    const int fd = openIcmpSocket(protocol, raw);
     const SocketHandle socket(fd, raw);
 
-    setOption(fd, IPPROTO_IP, IP_TTL, request.ttl, "Cannot set the ICMP time-to-live");
-    setOption(fd, IPPROTO_IP, IP_MTU_DISCOVER,
-              (request.flags & DontFragmentFlag) ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT,
-              "Cannot set the ICMP fragmentation flag");
+    if (target->isIPv6()) {
+        setOption(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, request.ttl, "Cannot set the ICMPv6 hop limit");
+        setOption(fd, IPPROTO_IPV6, IPV6_MTU_DISCOVER,
+                  (request.flags & DontFragmentFlag) ? IPV6_PMTUDISC_DO : IPV6_PMTUDISC_DONT,
+                  "Cannot set the ICMPv6 fragmentation flag");
+    } else {
+        setOption(fd, IPPROTO_IP, IP_TTL, request.ttl, "Cannot set the ICMP time-to-live");
+        setOption(fd, IPPROTO_IP, IP_MTU_DISCOVER,
+                  (request.flags & DontFragmentFlag) ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT,
+                  "Cannot set the ICMP fragmentation flag");
+    }
 
     sockaddr_storage to{};
     const socklen_t toLength = target->toSocketAddress(0, to);
@@ -172,7 +218,7 @@ int IcmpEcho::echo(const EchoRequest &request)
     // socket's local "port"); on a raw one the identifier is ours to choose.
     const quint16 sequence = nextSequence();
     quint16 identifier = raw ? quint16(::getpid() & 0xFFFF) : 0;
-    const QByteArray packet = echoRequest(identifier, sequence, request.size);
+    const QByteArray packet = echoRequest(protocol, identifier, sequence, request.size);
 
     if (::sendto(fd, packet.constData(), size_t(packet.size()), 0,
                  reinterpret_cast<const sockaddr *>(&to), toLength) < 0) {
@@ -182,11 +228,12 @@ int IcmpEcho::echo(const EchoRequest &request)
     }
 
     if (!raw) {
-        sockaddr_in local{};
+        sockaddr_storage local{};
         socklen_t length = sizeof local;
         if (::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) != 0)
             throw EchoError(systemError("Cannot read the ICMP echo identifier", errno));
-        identifier = ntohs(local.sin_port);
+        identifier = ntohs(target->isIPv6() ? reinterpret_cast<const sockaddr_in6 *>(&local)->sin6_port
+                                            : reinterpret_cast<const sockaddr_in *>(&local)->sin_port);
     }
 
     using Clock = std::chrono::steady_clock;
@@ -217,9 +264,9 @@ int IcmpEcho::echo(const EchoRequest &request)
             throw EchoError(systemError("Cannot receive the ICMP echo reply", errno));
         }
 
-        // A raw socket delivers the IP header as well; a datagram socket only the ICMP part.
+        // A raw IPv4 socket delivers the IP header as well; the others only the ICMP part.
         size_t offset = 0;
-        if (raw) {
+        if (raw && !target->isIPv6()) {
             if (received < 20)
                 continue;
             offset = size_t(buffer[0] & 0x0F) * 4;
@@ -228,8 +275,8 @@ int IcmpEcho::echo(const EchoRequest &request)
             continue;
 
         const unsigned char *icmp = buffer.data() + offset;
-        // Our own request seen on loopback is type 8; errors and others' traffic differ too.
-        if (icmp[0] != ICMP_ECHOREPLY)
+        // Our own request seen on loopback is a request; errors and others' traffic differ too.
+        if (icmp[0] != protocol.replyType)
             continue;
         const quint16 replyIdentifier = quint16(icmp[4] << 8 | icmp[5]);
         const quint16 replySequence = quint16(icmp[6] << 8 | icmp[7]);

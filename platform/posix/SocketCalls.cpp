@@ -40,6 +40,13 @@ int settledError(Socket socket)
     return error;
 }
 
+// A reset in SYN_SENT is ECONNREFUSED; ECONNRESET, and EPIPE for a peer that closed and
+// then reset, come only once the connection was established.
+bool endedAfterMade(int error)
+{
+    return error == ECONNRESET || error == EPIPE;
+}
+
 Received receive(Socket socket, int &error)
 {
     char buffer[16384];

@@ -63,6 +63,13 @@ int settledError(Socket socket)
     return error;
 }
 
+// A reset before the handshake is WSAECONNREFUSED; a reset or an abort come only once
+// the connection was made.
+bool endedAfterMade(int error)
+{
+    return error == WSAECONNRESET || error == WSAECONNABORTED;
+}
+
 Received receive(Socket socket, int &error)
 {
     char buffer[16384];

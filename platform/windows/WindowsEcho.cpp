@@ -32,7 +32,7 @@ private:
 
 int WindowsEcho::echo(const EchoRequest &request)
 {
-    const std::optional<IpAddress> address = resolveIPv4(request.address);
+    const std::optional<IpAddress> address = resolveIPv4(request.address, request.timeoutMs);
     if (!address)
         return 0;
     sockaddr_storage storage{};

@@ -28,16 +28,20 @@
 namespace fixture {
 
 // Answers echo requests from a script: replies per address, or a raised failure.
+// `whileBlocking` runs inside each echo, as what the player does while it blocks the window.
 class ScriptedEcho final : public qm::EchoTransport
 {
 public:
     QHash<QString, int> replies;
     QSet<QString> failing;
     QList<qm::EchoRequest> asked;
+    std::function<void(const qm::EchoRequest &request)> whileBlocking;
 
     int echo(const qm::EchoRequest &request) override
     {
         asked.append(request);
+        if (whileBlocking)
+            whileBlocking(request);
         if (failing.contains(request.address))
             throw qm::EchoError("The echo facility failed");
         return replies.value(request.address, 0);

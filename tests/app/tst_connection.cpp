@@ -184,6 +184,8 @@ private Q_SLOTS:
     void alteredWaitingTextCountsAsResult_data();
     void alteredWaitingTextCountsAsResult();
     void realTimerRunsWholeTest();
+    void inputDuringEchoIsDropped_data();
+    void inputDuringEchoIsDropped();
 };
 
 void TestConnection::scenarios_data()
@@ -269,6 +271,12 @@ void TestConnection::scenarios_data()
         << atServer << Loopback << Mode::Refuse << QStringList{Loopback, First} << none << Loopback << port
         << Awaited::Error << 9 << QStringList{Passed, Passed, Passed, InProgress} << Waiting
         << QStringList{Passed, Passed, Passed, Failed} << portMessage(Loopback, port)
+        << QStringList{Loopback, First, Loopback} << false << false;
+    // Port 0 is a port: tried, refused, and failed at the closing step like any refused one.
+    QTest::newRow("port 0 refused: failed only at the closing step")
+        << QByteArray("HOST=127.0.0.1\nPORT=0\n") << Loopback << Mode::Accept << QStringList{Loopback, First} << none
+        << Loopback << QStringLiteral("0") << Awaited::Error << 9 << QStringList{Passed, Passed, Passed, InProgress}
+        << Waiting << QStringList{Passed, Passed, Passed, Failed} << portMessage(Loopback, QStringLiteral("0"))
         << QStringList{Loopback, First, Loopback} << false << false;
     QTest::newRow("server hangs up before the closing step")
         << atServer << Loopback << Mode::HangUp << QStringList{Loopback, First} << none << Loopback << port
@@ -641,6 +649,108 @@ void TestConnection::realTimerRunsWholeTest()
     QTest::qWait(350);
     QCOMPARE(form.TestTick, 34);
     QCOMPARE(echo.steps.size(), 4);
+    QCOMPARE(window.exceptions, QStringList());
+}
+
+enum class HeldInput { ClickTabThenButton, ArrowKeyOnTabs, DoubleClickTab };
+Q_DECLARE_METATYPE(HeldInput)
+
+namespace {
+
+// Input as the window system hands it over: queued, handled by the event loop once the
+// window's thread is free again, and routed to whatever lies under the pointer by then.
+void queueClick(TForm1 &form, QWidget *target, QPoint at, bool doubleClick = false)
+{
+    const QPoint inWindow = target->mapTo(&form, at);
+    QWindow *window = form.windowHandle();
+    QMetaObject::invokeMethod(
+        window,
+        [window, inWindow, doubleClick] {
+            if (doubleClick)
+                QTest::mouseDClick(window, Qt::LeftButton, {}, inWindow);
+            else
+                QTest::mouseClick(window, Qt::LeftButton, {}, inWindow);
+        },
+        Qt::QueuedConnection);
+}
+
+void queueKey(QWidget *target, Qt::Key key)
+{
+    QMetaObject::invokeMethod(target, [target, key] { QTest::keyClick(target, key); }, Qt::QueuedConnection);
+}
+
+void queueInput(TForm1 &form, HeldInput input)
+{
+    qm::ElPageControl *tabs = form.ElPageControl1;
+    switch (input) {
+    case HeldInput::ClickTabThenButton:
+        // The cleaner's tab, then the spot where its button sits: the button is hidden now.
+        queueClick(form, tabs->focusProxy(), tabs->tabRect(2).center());
+        queueClick(form, form.SpeedButton1, form.SpeedButton1->rect().center());
+        break;
+    case HeldInput::ArrowKeyOnTabs:
+        queueKey(tabs->focusProxy(), Qt::Key_Right);
+        break;
+    case HeldInput::DoubleClickTab:
+        queueClick(form, tabs->focusProxy(), tabs->tabRect(2).center(), true);
+        break;
+    }
+}
+
+} // namespace
+
+void TestConnection::inputDuringEchoIsDropped_data()
+{
+    QTest::addColumn<int>("echo"); // which echo request of the test the input comes during
+    QTest::addColumn<HeldInput>("input");
+    QTest::addColumn<int>("pageAfterwards"); // when the same input comes after the step
+
+    QTest::newRow("loopback step: a tab, then the cleaner's button") << 0 << HeldInput::ClickTabThenButton << 2;
+    QTest::newRow("internet step: a tab, then the cleaner's button") << 1 << HeldInput::ClickTabThenButton << 2;
+    QTest::newRow("server step: a tab, then the cleaner's button") << 2 << HeldInput::ClickTabThenButton << 2;
+    QTest::newRow("loopback step: an arrow key on the tabs") << 0 << HeldInput::ArrowKeyOnTabs << 2;
+    QTest::newRow("server step: a double click on a tab") << 2 << HeldInput::DoubleClickTab << 2;
+}
+
+// Presses made while an echo blocks the window are dropped: handled afterwards they would
+// act on a window the player never saw (here: a cleaner button that was still hidden).
+// Input made once the step is over acts as always.
+void TestConnection::inputDuringEchoIsDropped()
+{
+    QFETCH(int, echo);
+    QFETCH(HeldInput, input);
+    QFETCH(int, pageAfterwards);
+
+    GameServer server;
+    QVERIFY(server.start(QHostAddress(Loopback), GameServer::Mode::Accept));
+    Prefix prefix;
+    const QString folder = prefix.makeInstallation(QStringLiteral("drive_c/QuenmarOnline"),
+                                                   "HOST=127.0.0.1\nPORT=" + server.port().toLatin1() + "\n");
+    const QString cached = folder + QStringLiteral("/maps/world.qmf");
+    Prefix::writeFile(cached, "map");
+    Window window(prefix);
+    window.echo.replies.insert(Loopback, 1);
+    window.echo.replies.insert(First, 1);
+    TForm1 &form = window.show();
+    form.ElPageControl1->setActivePageIndex(1);
+    window.echo.whileBlocking = [&](const qm::EchoRequest &) {
+        if (window.echo.asked.size() == echo + 1)
+            queueInput(form, input);
+    };
+
+    while (window.echo.asked.size() < echo + 1)
+        tickWithEvents(window);
+    QTest::qWait(50); // whatever is still queued would be handled by now
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 1);
+    QVERIFY(QFile::exists(cached));
+    QVERIFY(form.Memo1->lines().isEmpty());
+
+    // The releases of the dropped presses went with them: the next click is a whole click.
+    window.echo.whileBlocking = nullptr;
+    queueInput(form, input);
+    QTRY_COMPARE(form.ElPageControl1->ActivePageIndex(), pageAfterwards);
+    if (input == HeldInput::ClickTabThenButton)
+        QTRY_VERIFY(!QFile::exists(cached)); // the button, now seen, works
     QCOMPARE(window.exceptions, QStringList());
 }
 

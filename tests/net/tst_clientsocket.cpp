@@ -1,5 +1,7 @@
 #include "platform/ClientSocket.h"
 #include "platform/Exceptions.h"
+#include "tests/NetNamespace.h"
+#include "tests/ResettingListener.h"
 
 #include <QHostAddress>
 #include <QPointer>
@@ -27,6 +29,7 @@ struct Events
     int errors = 0;
     int lastErrorCode = 0;
     bool activeAtConnect = false;
+    QByteArray order; // 'c' connect, 'd' disconnect, 'e' error, in the order reported
     int total() const { return connects + disconnects + errors; }
 };
 
@@ -36,11 +39,16 @@ void attach(TClientSocket &socket, Events &events, bool clearErrorCode = true)
     QPointer<TClientSocket> guard(&socket);
     socket.OnConnect = [&events, guard] {
         ++events.connects;
+        events.order += 'c';
         events.activeAtConnect = guard && guard->Active();
     };
-    socket.OnDisconnect = [&events] { ++events.disconnects; };
+    socket.OnDisconnect = [&events] {
+        ++events.disconnects;
+        events.order += 'd';
+    };
     socket.OnError = [&events, clearErrorCode](int &code) {
         ++events.errors;
+        events.order += 'e';
         events.lastErrorCode = code;
         if (clearErrorCode)
             code = 0;
@@ -136,6 +144,7 @@ private Q_SLOTS:
     void connectReportsActive();
     void peerEndsConnection_data();
     void peerEndsConnection();
+    void resetBeforeClientLooks();
     void serverDataIsReadAndLetGo();
     void closingConnectedReportsInsideCall();
     void refusedConnection_data();
@@ -144,6 +153,8 @@ private Q_SLOTS:
     void startFailsAtOnce();
     void lookupFailure_data();
     void lookupFailure();
+    void everyAddressTried_data();
+    void everyAddressTried();
     void deactivatingInactiveDoesNothing();
     void cancelPendingAttempt_data();
     void cancelPendingAttempt();
@@ -261,6 +272,38 @@ void ClientSocketTest::peerEndsConnection()
     QVERIFY(m_shown.isEmpty());
 }
 
+// A server that accepts and resets at once, with the reset in before the client looks at
+// its connection: the handshake completed, so the connection was made, and then ended by
+// the server. Each round is made to go that way, so every round must report just that.
+void ClientSocketTest::resetBeforeClientLooks()
+{
+    ResettingListener server;
+    QVERIFY(server.port() != 0);
+
+    for (int round = 0; round < 50; ++round) {
+        TClientSocket socket;
+        Events events;
+        attach(socket, events, false);
+        socket.Host = QStringLiteral("127.0.0.1");
+        socket.Port = server.port();
+        socket.setActive(true);
+        // The address arrives (a posted event) and the connection starts; the client's
+        // notifiers wait for the event loop.
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(server.waitForReset());
+        QTest::qWait(10); // the reset on its way through loopback
+
+        QTRY_COMPARE_WITH_TIMEOUT(events.total(), 2, 5000);
+        QCOMPARE(events.order, QByteArray("cd"));
+        QVERIFY(events.activeAtConnect);
+        QVERIFY(!socket.Active());
+        QTest::qWait(20);
+        QCOMPARE(events.total(), 2);
+    }
+    QCOMPARE(server.accepted(), 50); // one connection a round: nothing tried again
+    QVERIFY(m_shown.isEmpty());
+}
+
 // What the server sends is read and let go: far more than the socket buffers hold gets
 // through, and the connection stays as it was.
 void ClientSocketTest::serverDataIsReadAndLetGo()
@@ -305,22 +348,27 @@ void ClientSocketTest::closingConnectedReportsInsideCall()
 void ClientSocketTest::refusedConnection_data()
 {
     QTest::addColumn<bool>("clearErrorCode");
-    QTest::newRow("handler clears the code: nothing more") << true;
-    QTest::newRow("handler leaves the code: shown and closed") << false;
+    QTest::addColumn<bool>("portZero");
+    QTest::newRow("handler clears the code: nothing more") << true << false;
+    QTest::newRow("handler leaves the code: shown and closed") << false << false;
+    // Port 0 is a 16-bit port like any other, and nobody can listen on it.
+    QTest::newRow("port 0, handler clears the code: nothing more") << true << true;
+    QTest::newRow("port 0, handler leaves the code: shown and closed") << false << true;
 }
 
 void ClientSocketTest::refusedConnection()
 {
     QFETCH(bool, clearErrorCode);
-    const quint16 port = closedPort();
-    QVERIFY(port != 0);
+    QFETCH(bool, portZero);
+    const quint16 port = portZero ? 0 : closedPort();
+    QVERIFY(portZero || port != 0);
 
     TClientSocket socket;
     Events events;
     attach(socket, events, clearErrorCode);
     socket.Host = QStringLiteral("127.0.0.1");
     socket.Port = port;
-    socket.setActive(true);
+    socket.setActive(true); // no exception: the failure comes later
     QCOMPARE(events.total(), 0);
 
     QTRY_COMPARE(events.errors, 1);
@@ -333,7 +381,7 @@ void ClientSocketTest::refusedConnection()
     } else {
         QTRY_COMPARE(events.disconnects, 1);
         QCOMPARE(m_shown.size(), 1);
-        QVERIFY2(m_shown.first().contains(QString::number(port)), qPrintable(m_shown.first()));
+        QVERIFY2(m_shown.first().contains(QStringLiteral(" port %1:").arg(port)), qPrintable(m_shown.first()));
     }
     QCOMPARE(events.connects, 0);
     QCOMPARE(events.errors, 1);
@@ -354,7 +402,6 @@ void ClientSocketTest::startFailsAtOnce_data()
 
     const int listening = m_server.serverPort();
     QTest::newRow("empty host") << "" << listening;
-    QTest::newRow("port 0") << "127.0.0.1" << 0;
     QTest::newRow("port -1") << "127.0.0.1" << -1;
     QTest::newRow("port 70000") << "127.0.0.1" << 70000;
     QTest::newRow("port 65536") << "127.0.0.1" << 65536;
@@ -416,6 +463,81 @@ void ClientSocketTest::lookupFailure()
     QCOMPARE(events.connects, 0);
     QCOMPARE(events.errors, 0);
     QVERIFY(!socket.Active());
+}
+
+void ClientSocketTest::everyAddressTried_data()
+{
+    QTest::addColumn<QString>("listenOn"); // "" for nobody
+    QTest::addColumn<QString>("secondListener");
+    QTest::addColumn<QString>("connectedTo");
+
+    // "localhost" is "::1", then "127.0.0.1", as the system orders them.
+    QTest::newRow("server on ::1 only: the first address") << "::1" << "" << "::1";
+    QTest::newRow("server on 127.0.0.1 only: the second address, after a refusal")
+        << "127.0.0.1" << "" << "127.0.0.1";
+    QTest::newRow("both listen: the first address connects, no other is tried")
+        << "::1" << "127.0.0.1" << "::1";
+    QTest::newRow("nobody listens: one failure, for the last address") << "" << "" << "";
+}
+
+// Every address of a name is tried, in the system's order, until one connects; the
+// attempt fails only when none does. Run where "localhost" has both loopback addresses.
+void ClientSocketTest::everyAddressTried()
+{
+    QM_RUN_IN_NAMESPACE((QList<netns::ReplacedFile>{
+        {"/etc/hosts", "127.0.0.1 localhost\n::1 localhost\n"}, netns::filesAndDnsOnly()}));
+
+    QFETCH(QString, listenOn);
+    QFETCH(QString, secondListener);
+    QFETCH(QString, connectedTo);
+
+    // One port on both addresses: bound on the first, then taken on the other too.
+    quint16 port = 0;
+    QTcpServer first;
+    QTcpServer second;
+    for (int tries = 0; tries < 20 && port == 0; ++tries) {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHostIPv6));
+        const quint16 candidate = probe.serverPort();
+        probe.close();
+        QTcpServer other;
+        if (!other.listen(QHostAddress::LocalHost, candidate))
+            continue;
+        other.close();
+        port = candidate;
+    }
+    QVERIFY(port != 0);
+    if (!listenOn.isEmpty())
+        QVERIFY(first.listen(QHostAddress(listenOn), port));
+    if (!secondListener.isEmpty())
+        QVERIFY(second.listen(QHostAddress(secondListener), port));
+
+    TClientSocket socket;
+    Events events;
+    attach(socket, events);
+    socket.Host = QStringLiteral("localhost");
+    socket.Port = port;
+    socket.setActive(true);
+
+    if (connectedTo.isEmpty()) {
+        QTRY_COMPARE(events.errors, 1);
+        QTest::qWait(100);
+        QCOMPARE(events.order, QByteArray("e"));
+        QCOMPARE(events.lastErrorCode, 10061); // refused
+        QVERIFY(!socket.Active());
+        return;
+    }
+    QTRY_COMPARE(events.connects, 1);
+    QCOMPARE(events.order, QByteArray("c"));
+    QTcpServer &server = listenOn == connectedTo ? first : second;
+    QVERIFY(server.hasPendingConnections() || server.waitForNewConnection(5000));
+    QTcpSocket *peer = server.nextPendingConnection();
+    QCOMPARE(peer->peerAddress(), QHostAddress(connectedTo));
+    QCOMPARE(peer->localAddress(), QHostAddress(connectedTo));
+    delete peer;
+    QTcpServer &other = &server == &first ? second : first;
+    QVERIFY(!other.hasPendingConnections());
+    QVERIFY(m_shown.isEmpty());
 }
 
 void ClientSocketTest::deactivatingInactiveDoesNothing()

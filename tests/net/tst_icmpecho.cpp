@@ -1,6 +1,8 @@
 #include "platform/posix/IcmpEcho.h"
+#include "tests/NetNamespace.h"
 
 #include <QElapsedTimer>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -65,17 +67,20 @@ bool writeNamespaceSetting(const char *path, const char *value)
     return ok;
 }
 
-bool ignoreEchoRequests()
+bool ignoreEchoRequests(bool ipv6)
 {
-    return writeNamespaceSetting("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1");
+    return writeNamespaceSetting(ipv6 ? "/proc/sys/net/ipv6/icmp/echo_ignore_all"
+                                      : "/proc/sys/net/ipv4/icmp_echo_ignore_all",
+                                 "1");
 }
 
 // Lets every group open unprivileged ICMP sockets, so the echo takes that kind.
-bool allowUnprivilegedEcho()
+bool allowUnprivilegedEcho(bool ipv6)
 {
     if (!writeNamespaceSetting("/proc/sys/net/ipv4/ping_group_range", "0 2147483647"))
         return false;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+    const int fd = ipv6 ? ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMPV6)
+                        : ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0)
         return false;
     ::close(fd);
@@ -124,6 +129,10 @@ private Q_SLOTS:
     void loopbackReplies_data();
     void loopbackReplies();
     void unresolvableNameGivesNoReply();
+    void lookupBoundedByTimeout_data();
+    void lookupBoundedByTimeout();
+    void echoByName_data();
+    void echoByName();
     void invalidSizeIsAFailure();
     void isolatedNetwork_data();
     void isolatedNetwork();
@@ -131,6 +140,7 @@ private Q_SLOTS:
 private:
     bool m_canEcho = false;
     QString m_whyNot;
+    bool m_canEcho6 = false;
 };
 
 void IcmpEchoTest::initTestCase()
@@ -143,6 +153,9 @@ void IcmpEchoTest::initTestCase()
         m_whyNot = QStringLiteral("this machine permits neither ICMP socket kind: ")
                  + QString::fromUtf8(e.what());
     }
+    // IPv6 loopback, where this machine has it.
+    QUdpSocket probe;
+    m_canEcho6 = m_canEcho && probe.bind(QHostAddress::LocalHostIPv6, 0);
 }
 
 void IcmpEchoTest::loopbackReplies_data()
@@ -161,6 +174,12 @@ void IcmpEchoTest::loopbackReplies_data()
     QTest::newRow("ttl 1") << "127.0.0.1" << 56 << 1 << 0;
     QTest::newRow("ttl 255") << "127.0.0.1" << 56 << 255 << 0;
     QTest::newRow("don't fragment") << "127.0.0.3" << 56 << 64 << 2;
+    QTest::newRow("::1, ICMPv6") << "::1" << 56 << 64 << 0;
+    QTest::newRow("::1 written long, ICMPv6") << "0:0:0:0:0:0:0:1" << 56 << 64 << 0;
+    QTest::newRow("::1, no data") << "::1" << 0 << 64 << 0;
+    QTest::newRow("::1, large, fragments allowed") << "::1" << 20000 << 64 << 0;
+    QTest::newRow("::1, hop limit 1") << "::1" << 56 << 1 << 0;
+    QTest::newRow("::1, don't fragment") << "::1" << 56 << 255 << 2;
 }
 
 void IcmpEchoTest::loopbackReplies()
@@ -171,6 +190,8 @@ void IcmpEchoTest::loopbackReplies()
     QFETCH(int, size);
     QFETCH(int, ttl);
     QFETCH(int, flags);
+    if (address.contains(QLatin1Char(':')) && !m_canEcho6)
+        QSKIP("this machine has no IPv6 loopback");
 
     IcmpEcho echo;
     QCOMPARE(echo.echo({address, size, 2000, ttl, flags}), 1);
@@ -200,24 +221,100 @@ void IcmpEchoTest::invalidSizeIsAFailure()
     QVERIFY_THROWS_EXCEPTION(EchoError, echo.echo({QStringLiteral("127.0.0.1"), -1, 2000, 64, 0}));
     QVERIFY_THROWS_EXCEPTION(EchoError,
                              echo.echo({QStringLiteral("127.0.0.1"), 70000, 2000, 64, 0}));
+    if (m_canEcho6)
+        QVERIFY_THROWS_EXCEPTION(EchoError, echo.echo({QStringLiteral("::1"), 70000, 2000, 64, 0}));
+}
+
+void IcmpEchoTest::lookupBoundedByTimeout_data()
+{
+    QTest::addColumn<int>("timeoutMs");
+    QTest::newRow("300 ms") << 300;
+    QTest::newRow("the window's 2000 ms") << 2000;
+}
+
+// A name server that drops every query holds the echo no longer than its timeout for the
+// lookup, and the echo counts as no reply. The name server is a silent socket on loopback
+// in a network of the test's own: the queries go nowhere else.
+void IcmpEchoTest::lookupBoundedByTimeout()
+{
+    QM_RUN_IN_NAMESPACE((QList<netns::ReplacedFile>{
+        {"/etc/resolv.conf", "nameserver 127.0.0.1\noptions timeout:30 attempts:2\n"},
+        {"/etc/hosts", "127.0.0.1 localhost\n"}, netns::filesAndDnsOnly()}));
+    QFETCH(int, timeoutMs);
+
+    QUdpSocket silentServer;
+    QVERIFY(silentServer.bind(QHostAddress::LocalHost, 53));
+
+    IcmpEcho echo;
+    QElapsedTimer clock;
+    clock.start();
+    int replies = -1;
+    try {
+        replies = echo.echo({QStringLiteral("server.quenmar.test"), 56, timeoutMs, 64, 0});
+    } catch (const EchoError &e) {
+        QFAIL(e.what());
+    }
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(replies, 0);
+    QVERIFY2(elapsed >= timeoutMs - 20 && elapsed < timeoutMs + 2000, qPrintable(QString::number(elapsed)));
+    QVERIFY2(silentServer.hasPendingDatagrams(), "the lookup never asked the name server");
+
+    // The lookup left behind stands in the way of nothing.
+    if (m_canEcho)
+        QCOMPARE(echo.echo({QStringLiteral("localhost"), 56, timeoutMs, 64, 0}), 1);
+}
+
+void IcmpEchoTest::echoByName_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::newRow("a name with an IPv6 address only") << "server6.quenmar.test";
+    QTest::newRow("localhost, IPv6 first as the system orders it") << "localhost";
+}
+
+// A name's first address is the target, and an IPv6 one gets an ICMPv6 echo. IPv4 echoes
+// go unanswered in the test's network, so only an ICMPv6 echo can get the reply.
+void IcmpEchoTest::echoByName()
+{
+    QM_RUN_IN_NAMESPACE((QList<netns::ReplacedFile>{
+        {"/etc/hosts", "127.0.0.1 localhost\n::1 localhost\n::1 server6.quenmar.test\n"},
+        netns::filesAndDnsOnly()}));
+    if (!m_canEcho6)
+        QSKIP("this machine has no IPv6 loopback");
+    QFETCH(QString, host);
+
+    QVERIFY(ignoreEchoRequests(false));
+    IcmpEcho echo;
+    QCOMPARE(echo.echo({QStringLiteral("127.0.0.1"), 56, 300, 64, 0}), 0);
+    QCOMPARE(echo.echo({host, 56, 2000, 64, 0}), 1);
 }
 
 void IcmpEchoTest::isolatedNetwork_data()
 {
+    QTest::addColumn<QString>("address");
     QTest::addColumn<bool>("loopbackUp");
     QTest::addColumn<bool>("ignoreEchoes");
     QTest::addColumn<bool>("foreignTraffic");
     QTest::addColumn<bool>("unprivileged");
     QTest::addColumn<int>("expected");
 
-    QTest::newRow("loopback up: reply") << true << false << false << false << int(Reply);
-    QTest::newRow("loopback down: no reply") << false << false << false << false << int(NoReply);
-    QTest::newRow("echo ignored: times out") << true << true << false << false << int(NoReply);
-    QTest::newRow("only other programs' packets: times out")
-        << true << true << true << false << int(NoReply);
-    QTest::newRow("unprivileged socket: reply") << true << false << false << true << int(Reply);
-    QTest::newRow("unprivileged socket, echo ignored: times out")
-        << true << true << false << true << int(NoReply);
+    for (const QString &address : {QStringLiteral("127.0.0.1"), QStringLiteral("::1")}) {
+        const QByteArray family = address == QStringLiteral("::1") ? "IPv6: " : "IPv4: ";
+        const auto row = [&](const char *name) -> QTestData & {
+            return QTest::newRow(QByteArray(family + name).constData());
+        };
+        row("loopback up: reply") << address << true << false << false << false << int(Reply);
+        row("loopback down: no reply")
+            << address << false << false << false << false << int(NoReply);
+        row("echo ignored: times out")
+            << address << true << true << false << false << int(NoReply);
+        row("unprivileged socket: reply")
+            << address << true << false << false << true << int(Reply);
+        row("unprivileged socket, echo ignored: times out")
+            << address << true << true << false << true << int(NoReply);
+    }
+    // A raw IPv4 socket sees the whole machine's ICMP packets, other programs' included.
+    QTest::newRow("IPv4: only other programs' packets: times out")
+        << QStringLiteral("127.0.0.1") << true << true << true << false << int(NoReply);
 }
 
 // A network namespace of our own gives a loopback that can be made silent, so "no reply"
@@ -226,6 +323,9 @@ void IcmpEchoTest::isolatedNetwork()
 {
     if (!m_canEcho)
         QSKIP(qPrintable(m_whyNot));
+    QFETCH(QString, address);
+    if (address.contains(QLatin1Char(':')) && !m_canEcho6)
+        QSKIP("this machine has no IPv6 loopback");
     QFETCH(bool, loopbackUp);
     QFETCH(bool, ignoreEchoes);
     QFETCH(bool, foreignTraffic);
@@ -241,9 +341,10 @@ void IcmpEchoTest::isolatedNetwork()
         const QByteArray before = netNamespace();
         if (::unshare(CLONE_NEWNET) != 0 || netNamespace() == before)
             ::_exit(NoNamespace);
-        if ((loopbackUp && !bringLoopbackUp()) || (ignoreEchoes && !ignoreEchoRequests()))
+        const bool ipv6 = address.contains(QLatin1Char(':'));
+        if ((loopbackUp && !bringLoopbackUp()) || (ignoreEchoes && !ignoreEchoRequests(ipv6)))
             ::_exit(SetupFailed);
-        if (unprivileged && !allowUnprivilegedEcho())
+        if (unprivileged && !allowUnprivilegedEcho(ipv6))
             ::_exit(NoUnprivilegedSockets);
         std::atomic<bool> stop{false};
         std::thread noise;
@@ -251,7 +352,7 @@ void IcmpEchoTest::isolatedNetwork()
             noise = std::thread(sendForeignTraffic, std::cref(stop));
         int result = EchoFailed;
         try {
-            result = IcmpEcho().echo({QStringLiteral("127.0.0.1"), 56, timeoutMs, 64, 0});
+            result = IcmpEcho().echo({address, 56, timeoutMs, 64, 0});
         } catch (const EchoError &) {
         }
         stop = true;

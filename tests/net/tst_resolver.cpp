@@ -1,9 +1,12 @@
 #include "platform/net/Resolver.h"
+#include "tests/NetNamespace.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QThread>
 #include <QtTest>
+#include <QUdpSocket>
 
 #include <arpa/inet.h>
 #include <net/if.h>
@@ -14,8 +17,8 @@
 
 using namespace qm;
 
-// Only numeric addresses, "localhost" and names under ".invalid" are used: nothing here
-// may ask a name server outside this machine.
+// Only numeric addresses, "localhost" and names under ".invalid" are used, other names only
+// in a network of the test's own: nothing here may ask a name server outside this machine.
 class ResolverTest : public QObject
 {
     Q_OBJECT
@@ -27,12 +30,15 @@ private Q_SLOTS:
     void socketAddressCarriesPort();
     void blockingLookup_data();
     void blockingLookup();
+    void blockingLookupBounded_data();
+    void blockingLookupBounded();
     void reservedNames_data();
     void reservedNames();
     void asyncRefusalArrivesLater_data();
     void asyncRefusalArrivesLater();
     void asyncAddress_data();
     void asyncAddress();
+    void asyncGivesEveryAddress();
     void asyncResultDroppedWithContext_data();
     void asyncResultDroppedWithContext();
     void cancelledLookupNeverReports();
@@ -123,31 +129,74 @@ void ResolverTest::socketAddressCarriesPort()
 
 void ResolverTest::blockingLookup_data()
 {
+    QTest::addColumn<bool>("ipv4Only");
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("expected"); // empty: no address
 
-    QTest::newRow("loopback address") << "127.0.0.1" << "127.0.0.1";
-    QTest::newRow("second loopback address") << "127.0.0.2" << "127.0.0.2";
-    QTest::newRow("localhost") << "localhost" << "127.0.0.1";
-    QTest::newRow("IPv6 literal has no IPv4 address") << "::1" << "";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("under .invalid") << "server.invalid" << "";
-    QTest::newRow("under .invalid, upper case") << "Quenmar.INVALID" << "";
-    QTest::newRow("the name invalid itself") << "invalid" << "";
+    QTest::newRow("loopback address") << true << "127.0.0.1" << "127.0.0.1";
+    QTest::newRow("second loopback address") << true << "127.0.0.2" << "127.0.0.2";
+    QTest::newRow("localhost") << true << "localhost" << "127.0.0.1";
+    QTest::newRow("IPv6 literal has no IPv4 address") << true << "::1" << "";
+    QTest::newRow("empty") << true << "" << "";
+    QTest::newRow("under .invalid") << true << "server.invalid" << "";
+    QTest::newRow("under .invalid, upper case") << true << "Quenmar.INVALID" << "";
+    QTest::newRow("the name invalid itself") << true << "invalid" << "";
+    QTest::newRow("echo: IPv4 literal") << false << "127.0.0.3" << "127.0.0.3";
+    QTest::newRow("echo: IPv6 literal") << false << "::1" << "::1";
+    QTest::newRow("echo: empty") << false << "" << "";
+    QTest::newRow("echo: under .invalid") << false << "server.invalid" << "";
 }
 
 void ResolverTest::blockingLookup()
 {
+    QFETCH(bool, ipv4Only);
     QFETCH(QString, host);
     QFETCH(QString, expected);
 
-    const auto address = resolveIPv4(host);
+    const auto address = ipv4Only ? resolveIPv4(host, 2000) : resolveForEcho(host, 2000);
     if (expected.isEmpty()) {
         QVERIFY(!address);
     } else {
         QVERIFY(address);
         QCOMPARE(address->toString(), expected);
     }
+}
+
+void ResolverTest::blockingLookupBounded_data()
+{
+    QTest::addColumn<bool>("ipv4Only");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::newRow("IPv4, 300 ms") << true << 300;
+    QTest::newRow("echo, 300 ms") << false << 300;
+    QTest::newRow("echo, no time at all") << false << 0;
+}
+
+// A name server that never answers is waited for no longer than the caller allows. It
+// runs on loopback in a network of the test's own: the queries go nowhere else.
+void ResolverTest::blockingLookupBounded()
+{
+    QM_RUN_IN_NAMESPACE((QList<netns::ReplacedFile>{
+        {"/etc/resolv.conf", "nameserver 127.0.0.1\noptions timeout:30 attempts:1\n"},
+        {"/etc/hosts", "127.0.0.1 localhost\n"}, netns::filesAndDnsOnly()}));
+    QFETCH(bool, ipv4Only);
+    QFETCH(int, timeoutMs);
+
+    // Takes the queries and drops them.
+    QUdpSocket silentServer;
+    QVERIFY(silentServer.bind(QHostAddress::LocalHost, 53));
+
+    QElapsedTimer clock;
+    clock.start();
+    const QString name = QStringLiteral("server.quenmar.test");
+    const auto address = ipv4Only ? resolveIPv4(name, timeoutMs) : resolveForEcho(name, timeoutMs);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY(!address);
+    QVERIFY2(elapsed >= timeoutMs - 20 && elapsed < timeoutMs + 2000, qPrintable(QString::number(elapsed)));
+
+    // Names the files answer still resolve at once, beside the lookup still waiting.
+    const auto local = resolveIPv4(QStringLiteral("localhost"), 2000);
+    QVERIFY(local);
+    QCOMPARE(local->toString(), QStringLiteral("127.0.0.1"));
 }
 
 void ResolverTest::reservedNames_data()
@@ -193,7 +242,7 @@ void ResolverTest::asyncRefusalArrivesLater()
     });
     QCOMPARE(calls, 0); // never inside the call
     QTRY_COMPARE(calls, 1);
-    QVERIFY(!last.address);
+    QVERIFY(last.addresses.empty());
     QVERIFY(!last.error.isEmpty());
 }
 
@@ -204,7 +253,7 @@ void ResolverTest::asyncAddress_data()
 
     QTest::newRow("IPv4 literal") << "127.0.0.1" << "127.0.0.1";
     QTest::newRow("IPv6 literal accepted") << "::1" << "::1";
-    QTest::newRow("localhost prefers IPv4") << "localhost" << "127.0.0.1";
+    QTest::newRow("localhost") << "localhost" << "127.0.0.1";
 }
 
 void ResolverTest::asyncAddress()
@@ -221,8 +270,38 @@ void ResolverTest::asyncAddress()
     });
     QCOMPARE(calls, 0);
     QTRY_COMPARE(calls, 1);
-    QVERIFY(last.address);
-    QCOMPARE(last.address->toString(), expected);
+    QStringList addresses;
+    for (const IpAddress &address : last.addresses)
+        addresses << address.toString();
+    QVERIFY2(addresses.contains(expected), qPrintable(addresses.join(QLatin1Char(' '))));
+    QVERIFY(last.error.isEmpty());
+}
+
+// A name with an address of each family gives both, in the order the system puts them
+// (IPv6 loopback before IPv4 loopback), one entry each.
+void ResolverTest::asyncGivesEveryAddress()
+{
+    QM_RUN_IN_NAMESPACE((QList<netns::ReplacedFile>{
+        {"/etc/hosts", "127.0.0.1 localhost\n::1 localhost\n127.0.0.7 game.quenmar.test\n"
+                       "::1 game.quenmar.test\n"},
+        netns::filesAndDnsOnly()}));
+
+    for (const QString &host : {QStringLiteral("localhost"), QStringLiteral("game.quenmar.test")}) {
+        QObject context;
+        int calls = 0;
+        ResolveResult last;
+        resolveAsync(host, &context, [&](const ResolveResult &result) {
+            ++calls;
+            last = result;
+        });
+        QTRY_COMPARE(calls, 1);
+        QStringList addresses;
+        for (const IpAddress &address : last.addresses)
+            addresses << address.toString();
+        const QString ipv4 = host == QStringLiteral("localhost") ? QStringLiteral("127.0.0.1")
+                                                                 : QStringLiteral("127.0.0.7");
+        QCOMPARE(addresses, (QStringList{QStringLiteral("::1"), ipv4}));
+    }
 }
 
 void ResolverTest::asyncResultDroppedWithContext_data()
