@@ -606,7 +606,7 @@ void TestConnection::realTimerRunsWholeTest()
     TickedEcho echo;
     echo.replying = {Loopback, First};
     window.form = std::make_unique<TForm1>(qm::Platform{window.registry, window.files, echo, window.shell,
-                                                        window.system, window.publicHosts, nullptr});
+                                                        window.system, window.publicHosts, nullptr, nullptr});
     TForm1 &form = *window.form;
     echo.form = &form;
     QVERIFY(form.Timer1->isActive());

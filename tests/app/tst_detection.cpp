@@ -414,7 +414,7 @@ void TestDetection::folderPromptSwallowsFailures()
     Window window(prefix);
     RaisingFiles files(window.files);
     window.form = std::make_unique<TForm1>(qm::Platform{window.registry, files, window.echo, window.shell,
-                                                        window.system, window.publicHosts, nullptr});
+                                                        window.system, window.publicHosts, nullptr, nullptr});
     TForm1 &form = *window.form;
     form.Timer1->stop();
     form.show();
