@@ -29,8 +29,9 @@ public:
     virtual bool listFolder(const QString &folder,
                             const std::function<void(const QByteArray &name)> &entry) const = 0;
 
-    // Deletes the file `name` (raw bytes, as listed) inside `folder`. A folder is never
-    // deleted; a symbolic link is removed as a link. False when the system refuses.
+    // Deletes the file `name` (raw bytes, as listed) inside `folder`. False when the system
+    // refuses, as Windows does for a folder, a read-only file and a file in use; under Wine
+    // a symbolic link to a folder counts as a folder, and one to a file is removed as a link.
     virtual bool deleteFile(const QString &folder, const QByteArray &name) const = 0;
 };
 

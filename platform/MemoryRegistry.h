@@ -11,7 +11,8 @@ namespace qm {
 
 struct RegistryValue
 {
-    enum class Type { String, ExpandString, MultiString, DWord, QWord, Binary, Other };
+    // None: no type at all (REG_NONE), as Wine leaves a value whose data it could not read.
+    enum class Type { String, ExpandString, MultiString, DWord, QWord, Binary, None, Other };
     Type type = Type::String;
     QString text;    // String, ExpandString; MultiString joined with '\n'
     QByteArray data; // raw data of every other type

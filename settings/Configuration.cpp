@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <limits>
 #include <new>
 
 namespace qm {
@@ -345,19 +344,44 @@ constexpr std::array<std::uint32_t, 256> makeByteTable()
 }
 constexpr std::array<std::uint32_t, 256> kByteTable = makeByteTable();
 
+// At most one text or number key can match on a line: the key text only grows, so two keys
+// match on one line only when one is a prefix of the other, and no two such keys are
+// both of these kinds. A line's value text thus belongs to one member.
+constexpr bool oneValueKeyPerLine()
+{
+    for (const Key &a : kKeys) {
+        for (const Key &b : kKeys) {
+            if (a.name.size() < b.name.size() && b.name.substr(0, a.name.size()) == a.name
+                && !isSwitch(a.kind) && !isSwitch(b.kind))
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(oneValueKeyPerLine(), "a line's value text must belong to one key");
+
+// The memory that all value texts may hold at once: the text members and the value text of
+// the line being read, its growth included (the old and the new buffer while it moves).
+// A real settings file holds values of a few bytes; only a line crafted to repeat "="
+// after a key comes near it, and reading ends there, as the game's reader ends where its
+// memory runs out.
+constexpr std::size_t kValueBudget = std::size_t(256) << 20;
+// What the line's value text may keep for the next line once its number is read.
+constexpr std::size_t kKeptValueCapacity = 4096;
+
 // Applies the key lines to the members, one line after the other. Every "=" compares the
 // key text so far with the keys, and a match adds the rest of the line to the line's value
 // text, so a line like HOST==== matches again at every "=" and its value text grows with
 // the square of the line. Switches need only their first three letters and cost nothing
-// per match; text and number values are really built, within a byte budget proportional
-// to the file, and reading ends quietly where the budget would be exceeded, as it would
+// per match; text and number values are really built, within the fixed memory budget
+// kValueBudget, and reading ends quietly where the budget would be exceeded, as it would
 // have where memory ran out.
 class KeyMatcher final
 {
 public:
     // `buffer` holds all key lines; a line's first bytes are read in one piece from it.
-    KeyMatcher(Config &config, std::string_view buffer, std::size_t budget)
-        : m_config(config), m_keys(keyIndex()), m_buffer(buffer), m_budget(budget)
+    KeyMatcher(Config &config, std::string_view buffer)
+        : m_config(config), m_keys(keyIndex()), m_buffer(buffer)
     {
     }
 
@@ -366,35 +390,72 @@ public:
     {
         const std::string_view line = m_buffer.substr(begin, end - begin);
         m_value.clear();
-        m_pending.clear();
+        m_pending = {};
         const bool goOn = firstBytesDecide(begin, line) ? matchOnce(line) : matchLine(line);
         applyPending();
         return goOn;
     }
 
-    // Applies what the current line had matched before reading was interrupted.
+    // Applies what the current line had matched, also when reading was interrupted in it.
+    // A text member takes the value text's buffer itself, its own going first: no copy is
+    // made, so the budget holds while values are handed over.
     void applyPending()
     {
-        for (const Pending &pending : m_pending) {
-            const std::string_view value(m_value.data(), pending.valueSize);
-            if (pending.key->kind == Kind::Text) {
-                (m_config.*pending.key->text).assign(value.data(), value.size());
-            } else {
-                std::int32_t number = 0;
-                if (!qm::parseIntegerText(value, number) || number < 0 || number > 3)
-                    number = 0;
-                m_config.*pending.key->number = number;
-            }
+        const Key *key = m_pending.key;
+        if (!key)
+            return;
+        m_pending.key = nullptr;
+        m_value.resize(m_pending.valueSize); // no longer: nothing follows the last match
+        if (key->kind == Kind::Text) {
+            std::string &member = m_config.*key->text;
+            std::string().swap(member);
+            member = std::move(m_value);
+            std::string().swap(m_value);
+        } else {
+            std::int32_t number = 0;
+            if (!qm::parseIntegerText(m_value, number) || number < 0 || number > 3)
+                number = 0;
+            m_config.*key->number = number;
+            if (m_value.capacity() > kKeptValueCapacity)
+                std::string().swap(m_value); // a grown number text keeps no room from others
         }
-        m_pending.clear();
     }
 
 private:
     struct Pending
     {
-        const Key *key;
-        std::size_t valueSize;
+        const Key *key = nullptr;
+        std::size_t valueSize = 0;
     };
+
+    // What the value texts hold now: the text members and the line's value text.
+    std::size_t heldByValues() const
+    {
+        std::size_t held = m_value.capacity();
+        for (const Key &key : kKeys) {
+            if (key.kind == Kind::Text)
+                held += (m_config.*key.text).capacity();
+        }
+        return held;
+    }
+
+    // Makes room for `needed` bytes of value text within the budget; false when the budget
+    // has none. The buffer at least doubles, so that a growing line costs linear time, and
+    // is moved by hand: a string's own growth may overshoot the room.
+    bool reserveValue(std::size_t needed)
+    {
+        if (needed <= m_value.capacity())
+            return true;
+        const std::size_t held = heldByValues(); // the old buffer stays held while it moves
+        if (held >= kValueBudget || needed > kValueBudget - held)
+            return false;
+        const std::size_t room = kValueBudget - held;
+        std::string grown;
+        grown.reserve(std::min(std::max(needed, 2 * m_value.capacity()), room));
+        grown.append(m_value);
+        m_value.swap(grown);
+        return true;
+    }
 
     // A switch's value: the letters O, N and F that follow its matches. They are counted
     // over the rest of the line at the first switch match and kept up to date while the
@@ -514,28 +575,20 @@ private:
             return Step::NextByte;
         }
 
-        if (rest.size() > m_budget - m_used)
+        if (!reserveValue(m_value.size() + rest.size()))
             return Step::StopReading;
-        m_used += rest.size();
         m_value.append(rest.data(), rest.size());
-        auto same = std::find_if(m_pending.begin(), m_pending.end(),
-                                 [&key](const Pending &p) { return p.key == &key; });
-        if (same != m_pending.end())
-            same->valueSize = m_value.size();
-        else
-            m_pending.push_back({&key, m_value.size()});
+        m_pending = {&key, m_value.size()};
         return Step::NextByte;
     }
 
     Config &m_config;
     const KeyIndex &m_keys;
     const std::string_view m_buffer;
-    const std::size_t m_budget;
-    std::size_t m_used = 0;
     std::size_t m_firstEquals = 0;
     PackedText m_window = {};
     std::string m_value;
-    std::vector<Pending> m_pending;
+    Pending m_pending;
 };
 
 bool screenBesideExecutable()
@@ -670,7 +723,6 @@ void Config::ReadSettings(const QString &folder, const qm::FileSystem &files)
     KeyLines.clear();
     RawLines.clear();
 
-    std::size_t fileSize = 0;
     try {
         std::string text;
         try {
@@ -679,21 +731,13 @@ void Config::ReadSettings(const QString &folder, const qm::FileSystem &files)
         } catch (const std::bad_alloc &) {
             text.clear();
         }
-        fileSize = text.size();
         SplitLines(text, RawLines, KeyLines);
     } catch (const std::bad_alloc &) {
         // Splitting allocates before it fills anything: the lists are still empty.
         return;
     }
 
-    // Values built from the whole file, plus a MiB, leave every ordinary file below the
-    // budget: a value holds the rest of its line, and only lines that repeat "=" after a
-    // key make one line's bytes count more than once. It keeps a crafted file's cost to a
-    // few times its size.
-    const std::size_t budget = fileSize > std::numeric_limits<std::size_t>::max() - (std::size_t(1) << 20)
-                                   ? std::numeric_limits<std::size_t>::max()
-                                   : fileSize + (std::size_t(1) << 20);
-    KeyMatcher matcher(*this, KeyLines.m_data, budget);
+    KeyMatcher matcher(*this, KeyLines.m_data);
     try {
         std::size_t begin = 0;
         for (const std::size_t end : KeyLines.m_ends) {

@@ -18,6 +18,11 @@
 
 namespace qm {
 
+bool canAct(const QWidget *control)
+{
+    return control->isVisible() && control->isEnabled();
+}
+
 namespace {
 
 // A link label is a link to assistive technology, and pressing it clicks it.
@@ -37,7 +42,7 @@ public:
     {
         auto *label = static_cast<TLinkLabel *>(widget());
         if (name == pressAction()) {
-            if (label->OnClick)
+            if (label->OnClick && canAct(label))
                 label->OnClick();
             return;
         }
@@ -67,7 +72,7 @@ TLinkLabel::TLinkLabel(QWidget *parent) : QLabel(parent)
 
 void TLinkLabel::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && OnClick)
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && OnClick && canAct(this))
         OnClick();
     QLabel::mouseReleaseEvent(event);
 }
@@ -75,7 +80,8 @@ void TLinkLabel::mouseReleaseEvent(QMouseEvent *event)
 void TLinkLabel::keyPressEvent(QKeyEvent *event)
 {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space) && OnClick) {
-        OnClick();
+        if (canAct(this))
+            OnClick();
         return;
     }
     QLabel::keyPressEvent(event);
@@ -86,8 +92,10 @@ TElPopupButton::TElPopupButton(QWidget *parent) : QPushButton(parent)
     setFlat(true);
     setAutoDefault(false);
     setCursor(Qt::PointingHandCursor);
+    // Every way of clicking ends here: the mouse, the keyboard, a program and the press
+    // action of assistive technology, which Qt's button answers even while it is hidden.
     connect(this, &QPushButton::clicked, this, [this] {
-        if (OnClick)
+        if (OnClick && canAct(this))
             OnClick();
     });
 }
@@ -184,8 +192,12 @@ TMemo::TMemo(QWidget *parent) : QPlainTextEdit(parent)
 {
     setReadOnly(true);
     setTabChangesFocus(true);
+    // As the design's memo: lines wrap at the right edge, between words where they can and
+    // anywhere in a long path; a vertical scroll bar only.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
 }
 
 void TMemo::addLine(const QString &line)
@@ -240,6 +252,8 @@ void ElFolderNameEdit::setText(const QString &text) { m_edit->setText(text); }
 
 void ElFolderNameEdit::browse()
 {
+    if (!canAct(m_button))
+        return;
     const QString start = StartFolder ? StartFolder(text()) : text();
     if (const auto folder = Dialogs::chooseFolder(window(), DialogTitle, start))
         setText(ChosenText ? ChosenText(*folder) : *folder);

@@ -15,6 +15,11 @@ class QToolButton;
 
 namespace qm {
 
+// Whether a control may act on input of any kind: it is shown (on a shown page of a shown
+// window) and enabled. A hidden or refused control acts on no path, the press action of
+// assistive technology included.
+bool canAct(const QWidget *control);
+
 // A label that reacts to a click of the left mouse button (and to the keyboard when it
 // is given focus), for the links of the password page.
 class TLinkLabel final : public QLabel
@@ -70,8 +75,9 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 };
 
-// A read-only memo. Lines added while a handler runs are collected and shown together
-// when the event loop next runs, so that adding many lines stays linear.
+// A read-only memo that wraps its lines, with a vertical scroll bar only. Lines added while
+// a handler runs are collected and shown together when the event loop next runs, so that
+// adding many lines stays linear.
 class TMemo final : public QPlainTextEdit
 {
     Q_OBJECT

@@ -1,5 +1,7 @@
 #include "platform/widgets/ElPageControl.h"
 
+#include "platform/widgets/Controls.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QKeyEvent>
@@ -173,7 +175,8 @@ public:
     QStringList actionNames() const override { return {pressAction()}; }
     void doAction(const QString &name) override
     {
-        if (name == pressAction() && isValid())
+        // A hidden tab, or one of a hidden or refused page control, is pressed in vain.
+        if (name == pressAction() && isValid() && m_control->isTabVisible(m_index) && canAct(m_control))
             m_control->setActivePageIndex(m_index);
     }
     QStringList keyBindingsForAction(const QString &) const override { return {}; }

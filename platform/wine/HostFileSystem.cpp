@@ -1,6 +1,7 @@
 #include "platform/wine/HostFileSystem.h"
 
 #include <cerrno>
+#include <csignal>
 #include <utility>
 
 #include <dirent.h>
@@ -127,19 +128,86 @@ bool HostFileSystem::listFolder(const QString &folder,
     return true;
 }
 
+namespace {
+
+// Wine shows a file without any write permission as read-only, from its mode bits alone
+// (whoever asks, root included), and its DeleteFile fails on such a file.
+bool readOnlyUnderWine(const struct stat &st)
+{
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+enum class Use { Free, InUse, Unknown };
+
+// Whether another open file description holds the regular file `fd` refers to: a write
+// lease is refused while there is one. Where no lease can be asked for (not the file's
+// owner without CAP_LEASE, a file system without leases), nothing can be told.
+Use useOf(int fd)
+{
+    // A lease broken by another opener meanwhile would signal this process; SIGURG is
+    // ignored unless handled, where SIGIO would end the process.
+    if (::fcntl(fd, F_SETSIG, SIGURG) != 0)
+        return Use::Unknown;
+    if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0)
+        return Use::Free; // held until `fd` is closed: no one opens the file meanwhile
+    return errno == EAGAIN || errno == EBUSY ? Use::InUse : Use::Unknown;
+}
+
+bool sameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Deletes `name` in the folder `dir` as Wine's DeleteFile would, or refuses as it would:
+// - a folder, or a symbolic link to one, is a folder in Wine's view and is never deleted;
+// - a file without write permission is read-only;
+// - a regular file that another open file description holds is in use.
+// A symbolic link to anything else (a file, nothing at all) is removed as a link; its
+// target decides whether it is read-only or in use, as Wine opens the file it names.
+bool deleteAsWine(int dir, const char *name)
+{
+    struct stat entry;
+    if (::fstatat(dir, name, &entry, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(entry.st_mode))
+        return false;
+    struct stat target = entry;
+    if (S_ISLNK(entry.st_mode) && ::fstatat(dir, name, &target, 0) != 0)
+        return ::unlinkat(dir, name, 0) == 0; // a link to nothing: Wine's view ends at the link
+    if (S_ISDIR(target.st_mode) || readOnlyUnderWine(target))
+        return false;
+    if (!S_ISREG(target.st_mode))
+        return ::unlinkat(dir, name, 0) == 0; // a pipe, socket or device is never opened here
+
+    // O_NONBLOCK: a file someone else holds a lease on refuses at once instead of waiting.
+    // O_NOFOLLOW unless it is a link: an entry swapped for a link meanwhile is not followed.
+    const int follow = S_ISLNK(entry.st_mode) ? 0 : O_NOFOLLOW;
+    const FileDescriptor file(::openat(dir, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | follow));
+    if (file.get() < 0) {
+        if (errno == EWOULDBLOCK || errno == ELOOP)
+            return false; // leased by another program (it has the file open), or swapped
+        return ::unlinkat(dir, name, 0) == 0; // not ours to open: nothing can be told
+    }
+    struct stat opened;
+    if (::fstat(file.get(), &opened) != 0 || !sameFile(opened, target))
+        return false; // the name changed under us: leave it to a later clean
+    if (useOf(file.get()) == Use::InUse)
+        return false;
+    return ::unlinkat(dir, name, 0) == 0;
+}
+
+} // namespace
+
 bool HostFileSystem::deleteFile(const QString &folder, const QByteArray &name) const
 {
     // A listed name is one entry of the folder; anything else would reach elsewhere.
     if (name.isEmpty() || name.contains('/') || name.contains('\0'))
         return false;
-    // unlink() never removes a folder, and removes a symbolic link, not its target.
     if (m_listing.fd >= 0 && m_listing.folder == folder)
-        return ::unlinkat(m_listing.fd, name.constData(), 0) == 0;
+        return deleteAsWine(m_listing.fd, name.constData());
     const std::optional<QByteArray> host = m_prefix.toHostPath(folder);
     if (!host)
         return false;
-    const QByteArray path = *host + '/' + name;
-    return ::unlink(path.constData()) == 0;
+    const FileDescriptor dir(::open(host->constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir.get() >= 0 && deleteAsWine(dir.get(), name.constData());
 }
 
 const FileSystem &hostFileSystem()

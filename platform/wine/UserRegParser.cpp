@@ -1,5 +1,6 @@
 #include "platform/wine/UserRegParser.h"
 
+#include <climits>
 #include <cstring>
 
 namespace qm {
@@ -36,7 +37,8 @@ bool startsWith(const char *p, const char *end, const char *literal)
     return size_t(end - p) >= length && std::memcmp(p, literal, length) == 0;
 }
 
-// The file's lines, without their line ends.
+// The file's lines, without their line ends. wineserver reads each line as a C string: a
+// NUL byte ends the line's text, and what follows it up to the line feed is not read.
 class Lines final
 {
 public:
@@ -53,8 +55,10 @@ public:
         const void *newline = std::memchr(m_pos, '\n', size_t(m_end - m_pos));
         end = newline ? static_cast<const char *>(newline) : m_end;
         m_pos = newline ? end + 1 : m_end;
-        if (end > begin && end[-1] == '\r')
-            --end;
+        if (const void *nul = std::memchr(begin, '\0', size_t(end - begin)))
+            end = static_cast<const char *>(nul);
+        else if (newline && end > begin && end[-1] == '\r')
+            --end; // CR LF
         return true;
     }
 
@@ -124,54 +128,63 @@ bool parseText(const char *&p, const char *end, char terminator, QString &out)
     return false;
 }
 
-// Comma-separated hex bytes, continued on the next line after a trailing backslash.
+// A number as the C library's strtoul() reads it in base 16, which is how wineserver reads
+// numbers: leading blanks, an optional sign, an optional "0x", hex digits; a value too large
+// gives the largest one. Sets `p` after the number; without digits, gives 0 and leaves `p`.
+unsigned long readNumber(const char *&p, const char *end)
+{
+    const char *s = p;
+    skipBlanks(s, end);
+    bool negative = false;
+    if (s < end && (*s == '+' || *s == '-')) {
+        negative = *s == '-';
+        ++s;
+    }
+    if (end - s >= 3 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X') && hexDigit(s[2]) >= 0)
+        s += 2;
+    const char *digits = s;
+    unsigned long value = 0;
+    bool overflow = false;
+    for (; s < end && hexDigit(*s) >= 0; ++s) {
+        if (value > (ULONG_MAX >> 4))
+            overflow = true;
+        else
+            value = value * 16 + unsigned(hexDigit(*s));
+    }
+    if (s == digits)
+        return 0;
+    p = s;
+    if (overflow)
+        return ULONG_MAX;
+    return negative ? 0 - value : value;
+}
+
+// Comma-separated hex bytes, continued on the next line after a backslash (whatever follows
+// the backslash on its line is not read). False when a byte is no hex number of 0 to ff,
+// when something else follows the bytes, or when the continuation finds no next line.
 bool parseHex(const char *&p, const char *&end, Lines &lines, QByteArray &out)
 {
     for (;;) {
-        skipBlanks(p, end);
         while (p < end && hexDigit(*p) >= 0) {
-            unsigned value = 0;
-            while (p < end && hexDigit(*p) >= 0) {
-                value = value * 16 + unsigned(hexDigit(*p));
-                if (value > 0xff)
-                    return false;
-                ++p;
-            }
+            const char *start = p;
+            const unsigned long value = readNumber(p, end);
+            if (p == start || value > 0xff)
+                return false;
             out.append(char(value));
             skipBlanks(p, end);
             if (p < end && *p == ',')
                 ++p;
             skipBlanks(p, end);
         }
+        skipBlanks(p, end);
         if (p == end)
             return true;
         if (*p != '\\')
             return false;
-        ++p;
-        skipBlanks(p, end);
-        if (p != end || !lines.next(p, end))
+        if (!lines.next(p, end))
             return false;
         skipBlanks(p, end);
     }
-}
-
-// "(<hex>):" after "str" or "hex": the value's type number.
-bool parseTypeNumber(const char *&p, const char *end, unsigned &type)
-{
-    if (p == end || *p != '(')
-        return false;
-    ++p;
-    type = 0;
-    int digits = 0;
-    while (p < end && hexDigit(*p) >= 0) {
-        if (++digits > 8)
-            return false;
-        type = type * 16 + unsigned(hexDigit(*p++));
-    }
-    if (digits == 0 || !startsWith(p, end, "):"))
-        return false;
-    p += 2;
-    return true;
 }
 
 QString fromUtf16Bytes(const QByteArray &bytes)
@@ -183,9 +196,10 @@ QString fromUtf16Bytes(const QByteArray &bytes)
     return text;
 }
 
-RegistryValue::Type typeOf(unsigned type)
+RegistryValue::Type typeOf(quint32 type)
 {
     switch (type) {
+    case 0: return RegistryValue::Type::None;
     case 1: return RegistryValue::Type::String;
     case 2: return RegistryValue::Type::ExpandString;
     case 3: return RegistryValue::Type::Binary;
@@ -204,21 +218,29 @@ QString multiStringText(QString stored)
     return stored.split(QChar(0)).join(QLatin1Char('\n'));
 }
 
+// The data after "=", by the forms wineserver knows: a quoted text, "str:", "str(2):" or
+// "str(7):" and a quoted text, "dword:" and a number, "hex:" or "hex(<type>):" and bytes.
+// A text ends at its closing quote: what follows it on the line is not read. False when
+// the data is none of these or cannot be read to its end.
 bool parseData(const char *&p, const char *&end, Lines &lines, RegistryValue &value)
 {
     value = RegistryValue();
-    if (p < end && *p == '"') {
-        ++p;
-        value.type = RegistryValue::Type::String;
-        return parseText(p, end, '"', value.text);
-    }
-    if (startsWith(p, end, "str")) {
-        p += 3;
-        unsigned type = 0;
-        if (!parseTypeNumber(p, end, type) || p == end || *p != '"')
-            return false;
-        ++p;
-        value.type = typeOf(type);
+    struct TextForm
+    {
+        const char *tag;
+        RegistryValue::Type type;
+    };
+    static const TextForm textForms[] = {
+        {"\"", RegistryValue::Type::String},
+        {"str:\"", RegistryValue::Type::String},
+        {"str(2):\"", RegistryValue::Type::ExpandString},
+        {"str(7):\"", RegistryValue::Type::MultiString},
+    };
+    for (const TextForm &form : textForms) {
+        if (!startsWith(p, end, form.tag))
+            continue;
+        p += std::strlen(form.tag);
+        value.type = form.type;
         if (!parseText(p, end, '"', value.text))
             return false;
         if (value.type == RegistryValue::Type::MultiString)
@@ -227,44 +249,39 @@ bool parseData(const char *&p, const char *&end, Lines &lines, RegistryValue &va
     }
     if (startsWith(p, end, "dword:")) {
         p += 6;
-        quint32 number = 0;
-        int digits = 0;
-        while (p < end && hexDigit(*p) >= 0) {
-            if (++digits > 8)
-                return false;
-            number = number * 16 + quint32(hexDigit(*p++));
-        }
-        if (digits == 0)
-            return false;
+        const quint32 number = quint32(readNumber(p, end)); // the low 32 bits, as a DWORD
         value.type = RegistryValue::Type::DWord;
         for (int i = 0; i < 4; ++i)
             value.data.append(char((number >> (8 * i)) & 0xff));
         return true;
     }
-    if (startsWith(p, end, "hex")) {
-        p += 3;
-        unsigned type = 3;
-        if (p < end && *p == ':')
-            ++p;
-        else if (!parseTypeNumber(p, end, type))
+    quint32 type = 3;
+    if (startsWith(p, end, "hex:")) {
+        p += 4;
+    } else if (startsWith(p, end, "hex(")) {
+        p += 4;
+        type = quint32(readNumber(p, end));
+        if (!startsWith(p, end, "):"))
             return false;
-        value.type = typeOf(type);
-        if (!parseHex(p, end, lines, value.data))
-            return false;
-        switch (value.type) {
-        case RegistryValue::Type::String:
-        case RegistryValue::Type::ExpandString:
-            value.text = fromUtf16Bytes(value.data);
-            break;
-        case RegistryValue::Type::MultiString:
-            value.text = multiStringText(fromUtf16Bytes(value.data));
-            break;
-        default:
-            break;
-        }
-        return true;
+        p += 2;
+    } else {
+        return false;
     }
-    return false;
+    value.type = typeOf(type);
+    if (!parseHex(p, end, lines, value.data))
+        return false;
+    switch (value.type) {
+    case RegistryValue::Type::String:
+    case RegistryValue::Type::ExpandString:
+        value.text = fromUtf16Bytes(value.data);
+        break;
+    case RegistryValue::Type::MultiString:
+        value.text = multiStringText(fromUtf16Bytes(value.data));
+        break;
+    default:
+        break;
+    }
+    return true;
 }
 
 QStringList keyPath(const QString &name)
@@ -277,10 +294,6 @@ QStringList keyPath(const QString &name)
 
 std::optional<std::vector<UserRegKey>> parseUserReg(const QByteArray &text)
 {
-    // Wine never writes a NUL byte; one means the file is not text at all.
-    if (text.contains('\0'))
-        return std::nullopt;
-
     Lines lines(text);
     const char *p = nullptr;
     const char *end = nullptr;
@@ -288,6 +301,7 @@ std::optional<std::vector<UserRegKey>> parseUserReg(const QByteArray &text)
         return std::nullopt;
 
     std::vector<UserRegKey> keys;
+    bool inKey = false; // the last key line was read: its values follow
     QString name;
     while (lines.next(p, end)) {
         skipBlanks(p, end);
@@ -295,43 +309,36 @@ std::optional<std::vector<UserRegKey>> parseUserReg(const QByteArray &text)
             continue; // blank line, comment, "#arch=" or a key's "#time=", "#class=", "#link"
 
         if (*p == '[') {
+            // The key's name up to "]"; after it Wine writes the time of the last change,
+            // and whatever stands there is not needed.
             ++p;
-            if (!parseText(p, end, ']', name))
-                return std::nullopt;
-            // Then the time of the last change, in seconds.
-            skipBlanks(p, end);
-            while (p < end && *p >= '0' && *p <= '9')
-                ++p;
-            skipBlanks(p, end);
-            if (p != end)
-                return std::nullopt;
-            keys.push_back(UserRegKey{keyPath(name), {}});
+            inKey = parseText(p, end, ']', name);
+            if (inKey)
+                keys.push_back(UserRegKey{keyPath(name), {}});
             continue;
         }
 
-        if (*p != '"' && *p != '@')
-            return std::nullopt;
-        if (keys.empty())
-            return std::nullopt; // a value belongs to no key
+        if ((*p != '"' && *p != '@') || !inKey)
+            continue; // a line of no known kind, or a value that belongs to no key
+
         if (*p == '@') {
             ++p;
             name.clear();
         } else {
             ++p;
             if (!parseText(p, end, '"', name))
-                return std::nullopt;
+                continue; // no value name: no value
         }
         skipBlanks(p, end);
         if (p == end || *p != '=')
-            return std::nullopt;
+            continue;
         ++p;
         skipBlanks(p, end);
         RegistryValue value;
-        if (!parseData(p, end, lines, value))
-            return std::nullopt;
-        skipBlanks(p, end);
-        if (p != end)
-            return std::nullopt;
+        if (!parseData(p, end, lines, value)) {
+            value = RegistryValue();
+            value.type = RegistryValue::Type::None; // the value stands, without data
+        }
         keys.back().values.emplace_back(name, std::move(value));
     }
     return keys;

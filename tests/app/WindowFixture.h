@@ -73,7 +73,8 @@ public:
 };
 
 // The real files, with two hooks on deletion: a name listed in `refused` fails to delete,
-// as a file in use would (where the tests run as root the system refuses nothing), and
+// as a file in use would, whatever the file is (the real refusals, of read-only files and
+// files open elsewhere, are in tst_cleaner's refusedByTheSystem), and
 // `beforeDelete` runs first, as another program changing the folder meanwhile would.
 class ScriptedFileSystem final : public qm::FileSystem
 {

@@ -3,6 +3,11 @@
 
 #include "WindowFixture.h"
 
+#include <QAccessible>
+#include <QProcess>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QSet>
 
 #include <dirent.h>
@@ -76,6 +81,17 @@ bool makeParents(const QByteArray &root, const QByteArray &relative)
     return true;
 }
 
+// Whether this file system tells an open file by refusing a write lease on it.
+bool leasesWork(const QByteArray &hostPath)
+{
+    const int fd = ::open(hostPath.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool taken = ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+    ::close(fd);
+    return taken;
+}
+
 // The player's click on the page's link button.
 void clickCleaner(TForm1 &form)
 {
@@ -116,6 +132,11 @@ private Q_SLOTS:
     void shortCaptionDoesNothing();
     void symbolicLinks_data();
     void symbolicLinks();
+    void refusedByTheSystem();
+    void hiddenButtonCleansNoMore();
+    void buttonNotShownOrRefusedDoesNothing_data();
+    void buttonNotShownOrRefusedDoesNothing();
+    void memoWrapsLongLines();
     void namesNotUtf8_data();
     void namesNotUtf8();
 };
@@ -325,7 +346,9 @@ void TestCleaner::shortCaptionDoesNothing()
                                QStringLiteral("removed c:\\QuenmarOnline\\pub\\p.dat"), Closing});
 }
 
-// A link is removed as a link: what it points to stays, wherever it lies.
+// A link to a file is removed as a link: what it points to stays, wherever it lies. A link
+// to a folder is a folder in Wine's view: it stays, with no line. (Links to folders used to
+// be removed and listed.)
 void TestCleaner::symbolicLinks_data()
 {
     QTest::addColumn<QByteArray>("link");   // below the installation
@@ -334,13 +357,15 @@ void TestCleaner::symbolicLinks_data()
 
     QTest::newRow("pub: to a file outside the installation") << QByteArray("pub/link.dat")
                                                              << QByteArray("outside/keep.dat") << false;
-    QTest::newRow("pub: to a folder outside the installation") << QByteArray("pub/link")
-                                                               << QByteArray("outside/folder") << true;
+    QTest::newRow("pub: to a folder outside the installation, which stays") << QByteArray("pub/link")
+                                                                            << QByteArray("outside/folder") << true;
     QTest::newRow("pub: to nothing") << QByteArray("pub/dangling") << QByteArray("outside/never-made") << false;
-    QTest::newRow("pub: to its own subfolder") << QByteArray("pub/up")
-                                               << QByteArray("QuenmarOnline/pub/sub") << true;
+    QTest::newRow("pub: to its own subfolder, which stays") << QByteArray("pub/up")
+                                                            << QByteArray("QuenmarOnline/pub/sub") << true;
     QTest::newRow("maps: a map name pointing outside") << QByteArray("maps/x.qmf")
                                                        << QByteArray("outside/real.qmf") << false;
+    QTest::newRow("maps: a map name pointing to a folder, which stays")
+        << QByteArray("maps/y.qmf") << QByteArray("outside/maps.qmf") << true;
 }
 
 void TestCleaner::symbolicLinks()
@@ -374,13 +399,174 @@ void TestCleaner::symbolicLinks()
 
     QString line = QStringLiteral("removed ") + InstallCaption + QLatin1Char('\\') + QString::fromLatin1(link);
     line.replace(QLatin1Char('/'), QLatin1Char('\\'));
-    verifyResultsPage(window, {line, Closing});
-    QVERIFY(!present(linkPath));
+    verifyResultsPage(window, targetIsFolder ? QStringList{Closing} : QStringList{line, Closing});
+    QCOMPARE(present(linkPath), targetIsFolder);
     if (made) {
         QVERIFY(present(targetPath));
         if (targetIsFolder)
             QVERIFY(present(targetPath + "/inside.dat"));
     }
+}
+
+// What Windows refuses to delete stays, with no line: a file without write permission
+// (read-only under Wine, whoever runs the cleaner, root included), one with no access at
+// all, and one that another program holds open. (All of them used to be deleted.)
+void TestCleaner::refusedByTheSystem()
+{
+    Prefix prefix;
+    prefix.writeUserReg({});
+    const QByteArray root = QFile::encodeName(prefix.makeInstallation(InstallRelative));
+    QVERIFY(makeFolder(root + "/maps"));
+    QVERIFY(makeFolder(root + "/pub"));
+    const QByteArrayList going{"maps/a.qmf", "pub/a.dat", "pub/z.dat"};
+    const QByteArrayList staying{"maps/readonly.qmf", "pub/readonly.dat", "pub/noaccess.dat", "pub/inuse.dat"};
+    for (const QByteArray &file : going + staying)
+        QVERIFY2(makeFile(root + '/' + file), file.constData());
+    QVERIFY(::chmod(QByteArray(root + "/maps/readonly.qmf").constData(), 0444) == 0);
+    QVERIFY(::chmod(QByteArray(root + "/pub/readonly.dat").constData(), 0444) == 0);
+    QVERIFY(::chmod(QByteArray(root + "/pub/noaccess.dat").constData(), 0) == 0);
+
+    // Another program holds inuse.dat open while the cleaner works.
+    QProcess holder;
+    const bool leases = leasesWork(root + "/pub/inuse.dat");
+    if (leases) {
+        holder.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exec 3<\"$0\" && echo open && read line"),
+                                                 QFile::decodeName(root + "/pub/inuse.dat")});
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readAll(), QByteArray("open\n"));
+    } else {
+        qWarning("this file system takes no leases: a file in use cannot be told here");
+        QVERIFY(::unlink(QByteArray(root + "/pub/inuse.dat").constData()) == 0);
+    }
+
+    QStringList lines;
+    for (const char *folder : {"maps", "pub"}) {
+        for (const QByteArray &name : listed(root + '/' + folder)) {
+            if (going.contains(folder + ('/' + name)))
+                lines.append(QStringLiteral("removed ") + InstallCaption + QLatin1Char('\\') + QLatin1String(folder)
+                             + QLatin1Char('\\') + QString::fromLatin1(name));
+        }
+    }
+    lines.append(Closing);
+
+    Window window(prefix);
+    TForm1 &form = window.show();
+    clickCleaner(form);
+    verifyResultsPage(window, lines);
+    for (const QByteArray &file : going)
+        QVERIFY2(!present(root + '/' + file), file.constData());
+    for (const QByteArray &file : staying) {
+        if (leases || file != "pub/inuse.dat")
+            QVERIFY2(present(root + '/' + file), file.constData());
+    }
+    if (leases) {
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(10000));
+    }
+}
+
+// Once hidden, the button is clicked in vain, whatever clicks it: the press action of
+// assistive technology (which Qt's button answers even while hidden, and which cleaned a
+// second time and wrote a second closing line before), or a program.
+void TestCleaner::hiddenButtonCleansNoMore()
+{
+    Prefix prefix;
+    prefix.writeUserReg({});
+    const QByteArray root = QFile::encodeName(prefix.makeInstallation(InstallRelative));
+    QVERIFY(makeFolder(root + "/pub"));
+    QVERIFY(makeFile(root + "/pub/first.dat"));
+
+    Window window(prefix);
+    TForm1 &form = window.show();
+    clickCleaner(form);
+    const QStringList lines{QStringLiteral("removed c:\\QuenmarOnline\\pub\\first.dat"), Closing};
+    verifyResultsPage(window, lines);
+
+    QVERIFY(makeFile(root + "/pub/later.dat"));
+    QAccessibleInterface *button = QAccessible::queryAccessibleInterface(form.SpeedButton1);
+    QVERIFY(button && button->actionInterface());
+    QVERIFY(button->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    form.SpeedButton1->click();
+    QTest::keyClick(form.SpeedButton1, Qt::Key_Space);
+    QTest::qWait(300); // the press action clicks after a short animation
+
+    verifyResultsPage(window, lines);
+    QVERIFY(present(root + "/pub/later.dat"));
+}
+
+// A button the player cannot see (its page is not shown) or cannot use (disabled) does not
+// clean, by any path.
+void TestCleaner::buttonNotShownOrRefusedDoesNothing_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("its page not shown") << 0 << true;
+    QTest::newRow("disabled on its page") << 2 << false;
+}
+
+void TestCleaner::buttonNotShownOrRefusedDoesNothing()
+{
+    QFETCH(int, page);
+    QFETCH(bool, enabled);
+
+    Prefix prefix;
+    prefix.writeUserReg({});
+    const QByteArray root = QFile::encodeName(prefix.makeInstallation(InstallRelative));
+    QVERIFY(makeFolder(root + "/pub"));
+    QVERIFY(makeFile(root + "/pub/p.dat"));
+
+    Window window(prefix);
+    TForm1 &form = window.show();
+    form.ElPageControl1->setActivePageIndex(page);
+    form.SpeedButton1->setEnabled(enabled);
+    QAccessibleInterface *button = QAccessible::queryAccessibleInterface(form.SpeedButton1);
+    QVERIFY(button && button->actionInterface());
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    form.SpeedButton1->click();
+    QTest::qWait(300);
+
+    QVERIFY(form.Memo1->isHidden());
+    QVERIFY(form.Memo1->lines().isEmpty());
+    QVERIFY(!form.SpeedButton1->isHidden());
+    QCOMPARE(form.Label22->text(), Caution);
+    QVERIFY(present(root + "/pub/p.dat"));
+
+    // Shown and enabled, the same button cleans.
+    form.SpeedButton1->setEnabled(true);
+    clickCleaner(form);
+    verifyResultsPage(window, {QStringLiteral("removed c:\\QuenmarOnline\\pub\\p.dat"), Closing});
+}
+
+// The memo wraps its lines, a long path anywhere, and has no horizontal scroll bar. (Long
+// paths used to run off the right edge behind a horizontal scroll bar.)
+void TestCleaner::memoWrapsLongLines()
+{
+    Prefix prefix;
+    prefix.writeUserReg({});
+    const QByteArray root = QFile::encodeName(prefix.makeInstallation(InstallRelative));
+    QVERIFY(makeFolder(root + "/pub"));
+    const QByteArray longName = QByteArray("a_very_long_cache_file_name_").repeated(6) + ".dat"; // no blank
+    QVERIFY(makeFile(root + "/pub/" + longName));
+
+    Window window(prefix);
+    TForm1 &form = window.show();
+    clickCleaner(form);
+    const QString line = QStringLiteral("removed c:\\QuenmarOnline\\pub\\") + QString::fromLatin1(longName);
+    verifyResultsPage(window, {line, Closing});
+
+    QCOMPARE(form.Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    QCOMPARE(form.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QCOMPARE(form.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QVERIFY(!form.Memo1->horizontalScrollBar()->isVisible());
+    QVERIFY(form.Memo1->verticalScrollBar()->isVisible());
+    // The long line takes more than one row of the memo, and none is wider than it.
+    const QTextBlock first = form.Memo1->document()->firstBlock();
+    QCOMPARE(first.text(), line);
+    QTRY_VERIFY(first.layout() && first.layout()->lineCount() > 1);
+    for (int i = 0; i < first.layout()->lineCount(); ++i)
+        QVERIFY(first.layout()->lineAt(i).naturalTextWidth() <= form.Memo1->viewport()->width());
+    QCOMPARE(form.Memo1->horizontalScrollBar()->maximum(), 0);
 }
 
 // Names are bytes on disk: one that is not valid UTF-8 is still deleted, and its line shows

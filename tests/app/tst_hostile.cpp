@@ -100,6 +100,7 @@ class TestHostile : public QObject
 private Q_SLOTS:
     void settingsFiles_data();
     void settingsFiles();
+    void valueGrownByRepeatedEquals_data();
     void valueGrownByRepeatedEquals();
     void damagedHives_data();
     void damagedHives();
@@ -162,25 +163,39 @@ void TestHostile::settingsFiles()
     QCOMPARE(form.Label17->text(), port);
 }
 
-// HOST followed by nothing but "=": every "=" matches the key again and adds the rest of the
-// line to the value, so the value would grow with the square of the line. Reading ends at a
-// budget proportional to the file instead, and the window opens all the same.
+// HOST followed by "=": every "=" matches the key again and adds the rest of the line to the
+// value, so the value grows with the square of the line. Reading goes on past such lines
+// as long as the values fit the fixed budget (256 MiB), far beyond what a real file needs,
+// so the port after them still counts. (Reading used to stop once the values outgrew the
+// file by a MiB: both files lost their port.)
+void TestHostile::valueGrownByRepeatedEquals_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<qsizetype>("hostSize");
+
+    const qsizetype count = 1450;
+    QTest::newRow("1.5 KB: HOST and 1450 \"=\", then the port")
+        << "HOST" + QByteArray(count, '=') + "\nPORT=5\n" << count * (count - 1) / 2;
+    QTest::newRow("2 MB: 20 000 lines HOST==aaa..., then the port")
+        << QByteArray("HOST==" + QByteArray(94, 'a') + "\n").repeated(20000) + "PORT=5\n" << qsizetype(189);
+}
+
 void TestHostile::valueGrownByRepeatedEquals()
 {
-    const qsizetype line = 64 * 1024; // unbounded, its value text would be 2 GB
+    QFETCH(QByteArray, settings);
+    QFETCH(qsizetype, hostSize);
+
     Prefix prefix;
     prefix.writeUserReg("\"Directory\"=\"c:\\\\Quenmar\"");
-    prefix.makeInstallation(QStringLiteral("drive_c/Quenmar"), "HOST" + QByteArray(line, '=') + "\nPORT=5\n");
+    prefix.makeInstallation(QStringLiteral("drive_c/Quenmar"), settings);
     Window window(prefix);
     TForm1 &form = window.show();
 
     QVERIFY(window.exceptions.isEmpty());
     const QString host = form.Label15->text();
-    QVERIFY(!host.isEmpty());
-    QVERIFY2(host.size() <= 4 * (line + 12) + (1 << 20), qPrintable(QString::number(host.size())));
-    QCOMPARE(host.count(QLatin1Char('=')), host.size());
-    // Reading ended inside the crafted line: the port after it was never read.
-    QCOMPARE(form.Label17->text(), QStringLiteral("8078"));
+    QCOMPARE(host.size(), hostSize);
+    QVERIFY(host.startsWith(QLatin1Char('=')));
+    QCOMPARE(form.Label17->text(), QStringLiteral("5"));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -189,39 +204,68 @@ void TestHostile::valueGrownByRepeatedEquals()
 void TestHostile::damagedHives_data()
 {
     QTest::addColumn<QByteArray>("hive");
+    QTest::addColumn<QString>("found"); // "usual", "registry" or the error shown
 
     const QByteArray header = "WINE REGISTRY Version 2\n";
     const QByteArray key = "[Software\\\\QuenmarOnline] 1700000000\n";
     const QByteArray value = "\"Directory\"=\"c:\\\\Elsewhere\"\n";
-    QTest::newRow("truncated inside the game's value") << header + key + "\"Directory\"=\"c:\\\\Else";
+    const QString usual = QStringLiteral("usual");
+    const QString registry = QStringLiteral("registry");
+    const QString noText = QStringLiteral("Invalid data type for 'Directory'");
+    // Damage after the version line costs only the lines it touches, as under wineserver.
+    // (These hives counted as missing as a whole before.)
+    QTest::newRow("truncated inside the game's value: it stands without data")
+        << header + key + "\"Directory\"=\"c:\\\\Else" << noText;
     QTest::newRow("truncated inside a continued byte list")
-        << header + key + value + "\"Blob\"=hex:01,02,\\\n";
-    QTest::newRow("malformed line after the game's key") << header + key + value + "Directory=c:\n";
-    QTest::newRow("unknown newer version") << "WINE REGISTRY Version 3\n" + key + value;
-    QTest::newRow("unknown older version") << "WINE REGISTRY Version 1\n" + key + value;
-    QTest::newRow("no version line") << key + value;
-    QTest::newRow("binary") << randomBytes(64 * 1024, 2);
-    QTest::newRow("NUL bytes") << QByteArray(4096, '\0');
-    QTest::newRow("UTF-16 text") << QByteArray("\xff\xfeW\0I\0N\0E\0", 10);
-    QTest::newRow("empty") << QByteArray("");
+        << header + key + value + "\"Blob\"=hex:01,02,\\\n" << registry;
+    QTest::newRow("malformed line after the game's key") << header + key + value + "Directory=c:\n" << registry;
+    QTest::newRow("malformed lines in Wine's own key, before the game's")
+        << header + "[Software\\\\Wine] 1\n\"Version\"=win10\njunk\n[Software\\\\Wine\\\\Broken\n\"x\"=hex:zz\n" + key
+               + value
+        << registry;
+    QTest::newRow("the game's key line broken: its values belong to no key")
+        << header + "[Software\\\\QuenmarOnline 1\n" + value << usual;
+    QTest::newRow("NUL bytes after the game's key")
+        << header + key + value + QByteArray(4096, '\0') << registry;
+    // Only a first line other than the version line makes the file no hive.
+    QTest::newRow("unknown newer version") << "WINE REGISTRY Version 3\n" + key + value << usual;
+    QTest::newRow("unknown older version") << "WINE REGISTRY Version 1\n" + key + value << usual;
+    QTest::newRow("no version line") << key + value << usual;
+    QTest::newRow("binary") << randomBytes(64 * 1024, 2) << usual;
+    QTest::newRow("NUL bytes") << QByteArray(4096, '\0') << usual;
+    QTest::newRow("UTF-16 text") << QByteArray("\xff\xfeW\0I\0N\0E\0", 10) << usual;
+    QTest::newRow("empty") << QByteArray("") << usual;
 }
 
-// A hive that cannot be read counts as no game key: the usual folders are tried instead.
+// A hive that is no hive counts as no game key: the usual folders are tried instead. One
+// that is damaged further down gives what wineserver would give the game.
 void TestHostile::damagedHives()
 {
     QFETCH(QByteArray, hive);
+    QFETCH(QString, found);
 
     Prefix prefix;
     Prefix::writeFile(prefix.path() + QStringLiteral("/user.reg"), hive);
     prefix.makeInstallation(QStringLiteral("drive_c/QuenmarOnline"), "HOST=usual.example\nPORT=3\n");
+    prefix.makeInstallation(QStringLiteral("drive_c/Elsewhere"), "HOST=registered.example\nPORT=4\n");
     Window window(prefix);
     TForm1 &form = window.show();
 
-    QVERIFY(window.exceptions.isEmpty());
     QCOMPARE(form.ElPageControl1->ActivePageIndex(), 0);
-    QCOMPARE(form.Label3->text(), QStringLiteral("c:\\QuenmarOnline"));
-    QCOMPARE(form.Label15->text(), QStringLiteral("usual.example"));
-    QCOMPARE(form.Label17->text(), QStringLiteral("3"));
+    if (found == QLatin1String("usual")) {
+        QVERIFY(window.exceptions.isEmpty());
+        QCOMPARE(form.Label3->text(), QStringLiteral("c:\\QuenmarOnline"));
+        QCOMPARE(form.Label15->text(), QStringLiteral("usual.example"));
+        QCOMPARE(form.Label17->text(), QStringLiteral("3"));
+    } else if (found == QLatin1String("registry")) {
+        QVERIFY(window.exceptions.isEmpty());
+        QCOMPARE(form.Label3->text(), QStringLiteral("c:\\Elsewhere"));
+        QCOMPARE(form.Label15->text(), QStringLiteral("registered.example"));
+        QCOMPARE(form.Label17->text(), QStringLiteral("4"));
+    } else {
+        QCOMPARE(window.exceptions, QStringList{found});
+        QCOMPARE(form.Label3->text(), QStringLiteral("-"));
+    }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -23,6 +23,7 @@ private Q_SLOTS:
     void routingStartsTestOnce();
     void routingPreparesPasswordPageEveryTime();
     void keyboardOperatesLinksAndButtons();
+    void controlsNotShownOrRefusedActNot();
     void accessibleNamesComeFromLabels();
     void exceptionEscapingHandlerIsDisplayed();
 };
@@ -165,6 +166,65 @@ void TestWindow::tabsWorkOnceFolderAccepted()
     QTest::keyClick(control->focusProxy(), Qt::Key_Right);
     QTest::keyClick(control->focusProxy(), Qt::Key_End);
     QCOMPARE(control->ActivePageIndex(), 3);
+}
+
+namespace {
+
+void press(QWidget *control)
+{
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+    QVERIFY(accessible && accessible->actionInterface());
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+}
+
+} // namespace
+
+// A control the player cannot see (its page not shown) or cannot use (disabled) acts on no
+// path: neither the press action of assistive technology, which Qt answers for hidden
+// buttons too, nor a program's click. (The links, the request button and the browse button
+// used to act from hidden pages, and a disabled strip's tabs to switch pages.)
+void TestWindow::controlsNotShownOrRefusedActNot()
+{
+    Prefix prefix;
+    prefix.makeInstallation(QStringLiteral("drive_c/QuenmarOnline"));
+    Window window(prefix);
+    TForm1 &form = window.show();
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 0);
+    QStringList chooserTitles;
+    qm::Dialogs::setFolderHook([&](const QString &title, const QString &) -> std::optional<QString> {
+        chooserTitles.append(title);
+        return std::nullopt;
+    });
+
+    // The password page and the folder prompt are not shown.
+    press(form.Label24);
+    press(form.Label25);
+    press(form.ElPopupButton1);
+    form.ElPopupButton1->click();
+    press(form.ElFolderNameEdit1->browseButton());
+    form.ElFolderNameEdit1->browse();
+    // The page control refused: its tabs do not switch.
+    form.ElPageControl1->setEnabled(false);
+    QAccessibleInterface *strip = QAccessible::queryAccessibleInterface(form.ElPageControl1->focusProxy());
+    QVERIFY(strip && strip->child(3));
+    strip->child(3)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QTest::qWait(300); // a button's press action clicks after a short animation
+
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 0);
+    QVERIFY(window.shell.opened.isEmpty());
+    QVERIFY(window.messages.isEmpty());
+    QVERIFY(chooserTitles.isEmpty());
+    QVERIFY(window.exceptions.isEmpty());
+
+    // Shown and enabled, the same controls act.
+    form.ElPageControl1->setEnabled(true);
+    strip->child(3)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(form.ElPageControl1->ActivePageIndex(), 3);
+    press(form.Label24);
+    QCOMPARE(window.shell.opened.size(), 1);
+    press(form.ElPopupButton1);
+    QTRY_COMPARE(window.messages, QStringList{QStringLiteral("Please enter your correct accountname")});
+    qm::Dialogs::clearHooks();
 }
 
 void TestWindow::routingStartsTestOnce()

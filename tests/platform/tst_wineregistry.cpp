@@ -6,6 +6,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <algorithm>
+
 using qm::RegistryError;
 using qm::RegistryValue;
 using qm::WinePrefix;
@@ -49,10 +51,13 @@ private Q_SLOTS:
     void readsAfreshForEveryKey();
     void unreadableHives_data();
     void unreadableHives();
+    void damagedHivesKeepTheRest_data();
+    void damagedHivesKeepTheRest();
     void parseValues_data();
     void parseValues();
-    void rejectDamagedText_data();
-    void rejectDamagedText();
+    void readDamagedText_data();
+    void readDamagedText();
+    void malformedValueReplacesEarlierOne();
     void sameKeyTwice();
     void textEndsAtNul();
     void survivesDamage();
@@ -214,9 +219,6 @@ void TestWineRegistry::unreadableHives_data()
     QTest::addColumn<bool>("asFolder");
 
     const QByteArray real = realHive();
-    const auto cutAt = [&](const QByteArray &marker, qsizetype extra) {
-        return real.left(real.indexOf(marker) + extra);
-    };
     QTest::newRow("missing file") << QByteArray() << false;
     QTest::newRow("folder in its place") << QByteArray() << true;
     QTest::newRow("empty file") << QByteArray("") << false;
@@ -227,13 +229,10 @@ void TestWineRegistry::unreadableHives_data()
     QTest::newRow("version line with a trailing blank")
         << QByteArray(real).replace("WINE REGISTRY Version 2", "WINE REGISTRY Version 2 ") << false;
     QTest::newRow("regedit export") << QByteArray("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\QuenmarOnline]\n") << false;
-    QTest::newRow("cut inside a text")
-        << cutAt("\"Directory\"=\"C:", 16) << false;
-    QTest::newRow("cut inside a key name")
-        << cutAt("[Software\\\\QuenmarOnline]", 12) << false;
-    QTest::newRow("cut after a continued line")
-        << cutAt("\"Blob\"=hex:", 0) + "\"Blob\"=hex:00,ff,\\\n" << false;
-    QTest::newRow("binary junk appended") << real + QByteArray("\x7f" "ELF\x02\x01\x01\0\0", 9) << false;
+    QTest::newRow("binary") << QByteArray("\x7f" "ELF\x02\x01\x01\0\0", 9) + real << false;
+    QTest::newRow("UTF-16 text") << QByteArray("\xff\xfeW\0I\0N\0E\0", 10) << false;
+    QTest::newRow("NUL byte inside the version line")
+        << QByteArray(real).replace("REGISTRY", QByteArray("REGIS\0TRY", 9)) << false;
 }
 
 void TestWineRegistry::unreadableHives()
@@ -251,6 +250,66 @@ void TestWineRegistry::unreadableHives()
     WineRegistry registry{WinePrefix(prefix.dir())};
     QVERIFY(!registry.openKey("Software\\QuenmarOnline"));
     QVERIFY(!registry.openKey("Software"));
+}
+
+// A hive that is damaged after its version line is read as wineserver loads it: the lines
+// that cannot be read are skipped, the rest is kept. (These hives used to count as missing
+// as a whole.)
+void TestWineRegistry::damagedHivesKeepTheRest_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("version"); // "Version" of the game's key
+    QTest::addColumn<QString>("error");   // what reading "Directory" raises, if anything
+
+    const QByteArray real = realHive();
+    const auto cutAt = [&](const QByteArray &marker, qsizetype extra) {
+        return real.left(real.indexOf(marker) + extra);
+    };
+    const QString noText = QStringLiteral("Invalid data type for 'Directory'");
+    QTest::newRow("cut inside the game's text: the value stands without data")
+        << cutAt("\"Directory\"=\"C:", 16) << "" << noText;
+    QTest::newRow("cut after a continued line: the values after it are gone")
+        << cutAt("\"Blob\"=hex:", 0) + "\"Blob\"=hex:00,ff,\\\n" << "" << "";
+    QTest::newRow("binary junk appended") << real + QByteArray("\x7f" "ELF\x02\x01\x01\0\0", 9) << "7.4 beta" << "";
+    QTest::newRow("a line of junk in Wine's own key")
+        << QByteArray(real).replace("[Software\\\\Wine\\\\AppDefaults] 1796986371\n",
+                                    "[Software\\\\Wine\\\\AppDefaults] 1796986371\nthis is no line of a hive\n")
+        << "7.4 beta" << "";
+    QTest::newRow("a broken value in Wine's own key")
+        << QByteArray(real).replace("[Software\\\\Wine\\\\Debug] 1796986376\n",
+                                    "[Software\\\\Wine\\\\Debug] 1796986376\n\"Broken\"=hex:zz\n")
+        << "7.4 beta" << "";
+    QTest::newRow("a line of junk among the game's values")
+        << QByteArray(real).replace("\"Version\"=", "Directory=D:\\Elsewhere\n\"Version\"=") << "7.4 beta" << "";
+    QTest::newRow("a NUL byte inside another value")
+        << QByteArray(real).replace("\"Version\"=", QByteArray("\"Other\"=\"a\0b\"\n\"Version\"=", 24)) << "7.4 beta"
+        << "";
+    QTest::newRow("the game's value broken")
+        << QByteArray(real).replace("\"Directory\"=\"", "\"Directory\"=strange:\"") << "7.4 beta" << noText;
+}
+
+void TestWineRegistry::damagedHivesKeepTheRest()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, version);
+    QFETCH(QString, error);
+
+    QVERIFY(text != realHive());
+    PrefixFixture prefix;
+    QVERIFY(prefix.isValid());
+    QVERIFY(writeHive(prefix, text));
+    WineRegistry registry{WinePrefix(prefix.dir())};
+    const std::unique_ptr<qm::RegistryKey> key = registry.openKey("\\Software\\QuenmarOnline");
+    QVERIFY(key);
+    QCOMPARE(key->readString("Version"), version);
+    try {
+        QCOMPARE(key->readString("Directory"),
+                 version.isEmpty() ? QString() : QStringLiteral("C:\\Program Files\\QuenmarOnline"));
+        QVERIFY2(error.isEmpty(), "no error raised");
+    } catch (const RegistryError &e) {
+        QCOMPARE(QString::fromUtf8(e.what()), error);
+    }
+    QVERIFY(registry.openKey("Software"));
 }
 
 void TestWineRegistry::parseValues_data()
@@ -336,36 +395,110 @@ void TestWineRegistry::parseValues()
     QCOMPARE(value.data, data);
 }
 
-void TestWineRegistry::rejectDamagedText_data()
-{
-    QTest::addColumn<QByteArray>("text");
+namespace {
 
-    const QByteArray key = "[K] 1700000000\n";
-    QTest::newRow("no version line") << key + "\"v\"=\"x\"\n";
-    QTest::newRow("unterminated text") << header + key + "\"v\"=\"x\n";
-    QTest::newRow("unterminated name") << header + key + "\"v=\"x\n";
-    QTest::newRow("escape at the end of the line") << header + key + "\"v\"=\"x\\";
-    QTest::newRow("unterminated key name") << header + "[Software\\\\Q";
-    QTest::newRow("junk after a key line") << header + "[K] 17000 junk\n";
-    QTest::newRow("junk after a value") << header + key + "\"v\"=\"x\" y\n";
-    QTest::newRow("no equals sign") << header + key + "\"v\" \"x\"\n";
-    QTest::newRow("unknown kind of data") << header + key + "\"v\"=qword:1\n";
-    QTest::newRow("number with nine digits") << header + key + "\"v\"=dword:123456789\n";
-    QTest::newRow("number without digits") << header + key + "\"v\"=dword:\n";
-    QTest::newRow("byte above 255") << header + key + "\"v\"=hex:100\n";
-    QTest::newRow("junk among bytes") << header + key + "\"v\"=hex:01,zz\n";
-    QTest::newRow("continued past the end") << header + key + "\"v\"=hex:01,\\\n";
-    QTest::newRow("junk after the continuation mark") << header + key + "\"v\"=hex:01,\\ x\n  02\n";
-    QTest::newRow("type without closing") << header + key + "\"v\"=str(2\"x\"\n";
-    QTest::newRow("value before any key") << header + "\"v\"=\"x\"\n" + key;
-    QTest::newRow("line of junk") << header + key + "v=x\n";
-    QTest::newRow("NUL byte") << header + key + QByteArray("\"v\"=\"\0\"\n", 8);
+// The keys and values read, one line each: "path" for a key, "path: name=Type text|hex".
+QStringList describe(const std::optional<std::vector<qm::UserRegKey>> &keys)
+{
+    if (!keys)
+        return {QStringLiteral("no hive")};
+    static const char *const types[] = {"String", "ExpandString", "MultiString", "DWord",
+                                        "QWord",  "Binary",       "None",        "Other"};
+    QStringList lines;
+    for (const qm::UserRegKey &key : *keys) {
+        const QString path = key.path.join(QLatin1Char('\\'));
+        lines.append(path);
+        for (const auto &[name, value] : key.values) {
+            lines.append(path + QStringLiteral(": ") + name + QLatin1Char('=')
+                         + QLatin1String(types[int(value.type)]) + QLatin1Char(' ') + value.text
+                         + QLatin1Char('|') + QString::fromLatin1(value.data.toHex()));
+        }
+    }
+    return lines;
 }
 
-void TestWineRegistry::rejectDamagedText()
+} // namespace
+
+// Damaged text is read as wineserver reads it: line by line, a line that cannot be read is
+// skipped and the rest is kept, and a value whose data cannot be read stands without type
+// and data. Only a first line other than the version line makes the text no hive. (These
+// texts were all refused as a whole before; the rows keep their names.)
+void TestWineRegistry::readDamagedText_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("expected");
+
+    const QByteArray key = "[K] 1700000000\n";
+    const QByteArray after = "\"after\"=\"ok\"\n";
+    const QString afterRead = QStringLiteral("K: after=String ok|");
+    using L = QStringList;
+    QTest::newRow("no version line") << key + "\"v\"=\"x\"\n" << L{"no hive"};
+    QTest::newRow("unterminated text")
+        << header + key + "\"v\"=\"x\n" + after << L{"K", "K: v=None |", afterRead};
+    QTest::newRow("unterminated name") << header + key + "\"v=\"x\n" + after << L{"K", afterRead};
+    QTest::newRow("escape at the end of the line")
+        << header + key + "\"v\"=\"x\\\n" + after << L{"K", "K: v=None |", afterRead};
+    QTest::newRow("escape at the end of the file") << header + key + "\"v\"=\"x\\" << L{"K", "K: v=None |"};
+    QTest::newRow("unterminated key name: its values belong to no key")
+        << header + "[Software\\\\Q\n\"v\"=\"x\"\n#time=1\n" + key + after << L{"K", afterRead};
+    QTest::newRow("junk after a key line") << header + "[K] 17000 junk\n" + after << L{"K", afterRead};
+    QTest::newRow("junk after a value") << header + key + "\"v\"=\"x\" y\n" + after
+                                        << L{"K", "K: v=String x|", afterRead};
+    QTest::newRow("no equals sign") << header + key + "\"v\" \"x\"\n" + after << L{"K", afterRead};
+    QTest::newRow("unknown kind of data")
+        << header + key + "\"v\"=qword:1\n" + after << L{"K", "K: v=None |", afterRead};
+    QTest::newRow("text of a type Wine never writes so")
+        << header + key + "\"v\"=str(1):\"x\"\n" + after << L{"K", "K: v=None |", afterRead};
+    QTest::newRow("text in the plain str form")
+        << header + key + "\"v\"=str:\"x\"\n" + after << L{"K", "K: v=String x|", afterRead};
+    QTest::newRow("number with nine digits: its low 32 bits")
+        << header + key + "\"v\"=dword:123456789\n" + after << L{"K", "K: v=DWord |89674523", afterRead};
+    QTest::newRow("number without digits: zero")
+        << header + key + "\"v\"=dword:\n" + after << L{"K", "K: v=DWord |00000000", afterRead};
+    QTest::newRow("byte above 255") << header + key + "\"v\"=hex:100\n" + after << L{"K", "K: v=None |", afterRead};
+    QTest::newRow("junk among bytes") << header + key + "\"v\"=hex:01,zz\n" + after
+                                      << L{"K", "K: v=None |", afterRead};
+    QTest::newRow("blank before the first byte")
+        << header + key + "\"v\"=hex: 01\n" + after << L{"K", "K: v=None |", afterRead};
+    QTest::newRow("continued past the end") << header + key + "\"v\"=hex:01,\\\n" << L{"K", "K: v=None |"};
+    QTest::newRow("junk after the continuation mark")
+        << header + key + "\"v\"=hex:01,\\ x\n  02\n" + after << L{"K", "K: v=Binary |0102", afterRead};
+    QTest::newRow("a broken continued line takes its next line with it")
+        << header + key + "\"v\"=hex:01,\\\n" + after << L{"K", "K: v=None |"};
+    QTest::newRow("type without closing")
+        << header + key + "\"v\"=str(2\"x\"\n" + after << L{"K", "K: v=None |", afterRead};
+    QTest::newRow("type without digits") << header + key + "\"v\"=hex():01\n" + after
+                                         << L{"K", "K: v=None |01", afterRead};
+    QTest::newRow("value before any key") << header + "\"v\"=\"x\"\n" + key + after << L{"K", afterRead};
+    QTest::newRow("line of junk") << header + key + "v=x\n" + after << L{"K", afterRead};
+    QTest::newRow("NUL byte: the line ends there")
+        << header + key + QByteArray("\"v\"=\"\0\"\n", 8) + after << L{"K", "K: v=None |", afterRead};
+    QTest::newRow("NUL byte after a complete value")
+        << header + key + QByteArray("\"v\"=\"x\"\0junk\n", 13) + after << L{"K", "K: v=String x|", afterRead};
+    QTest::newRow("version line alone") << QByteArray("WINE REGISTRY Version 2") << L{};
+}
+
+void TestWineRegistry::readDamagedText()
 {
     QFETCH(QByteArray, text);
-    QVERIFY(!qm::parseUserReg(text));
+    QFETCH(QStringList, expected);
+    QCOMPARE(describe(qm::parseUserReg(text)), expected);
+}
+
+// wineserver keeps one value per name: a later line of the same name, even one it cannot
+// read, replaces the earlier value.
+void TestWineRegistry::malformedValueReplacesEarlierOne()
+{
+    PrefixFixture prefix;
+    QVERIFY(prefix.isValid());
+    QVERIFY(writeHive(prefix, header
+                      + "[Software\\\\Game] 1\n\"Directory\"=\"c:\\\\Game\"\n\"Version\"=\"1\"\n"
+                        "\"directory\"=\"c:\\\\Other\n\"Version\"=\"2\"\n"));
+    WineRegistry registry{WinePrefix(prefix.dir())};
+    const auto key = registry.openKey("Software\\Game");
+    QVERIFY(key);
+    QCOMPARE(key->readString("Version"), "2");
+    QVERIFY_THROWS_EXCEPTION(RegistryError, key->readString("Directory"));
 }
 
 void TestWineRegistry::sameKeyTwice()
@@ -403,14 +536,18 @@ void TestWineRegistry::textEndsAtNul()
 
 void TestWineRegistry::survivesDamage()
 {
-    // Every cut of the real hive, and random damage to it, either reads or is refused.
+    // Every cut of the real hive, and random damage to it, reads, unless the damage reaches
+    // the version line.
     const QByteArray real = realHive();
     int read = 0;
+    QList<qsizetype> cuts;
     for (qsizetype cut = 0; cut <= real.size(); cut += (cut % 2 ? 53 : 1)) {
+        cuts.append(cut);
         if (qm::parseUserReg(real.left(cut)))
             ++read;
     }
-    QVERIFY(read > 0);
+    // Every cut that keeps the version line whole reads.
+    QCOMPARE(read, int(std::count_if(cuts.cbegin(), cuts.cend(), [](qsizetype cut) { return cut >= 24; })));
 
     QRandomGenerator random(20240611);
     const QByteArray alphabet = QByteArray("\\\"[]@=:,()#;\n\r x0fF7 ", 21) + QByteArray("\xff\xc3", 2);
@@ -432,6 +569,8 @@ void TestWineRegistry::survivesDamage()
             }
         }
         const auto keys = qm::parseUserReg(damaged);
+        // Only the version line decides whether the text is a hive at all.
+        QCOMPARE(bool(keys), damaged.startsWith("WINE REGISTRY Version 2\n"));
         if (keys) {
             for (const qm::UserRegKey &key : *keys)
                 QVERIFY(!key.path.contains(QString()));
@@ -477,7 +616,13 @@ void TestWineRegistry::linearOnHugeInput_data()
     }() << "Software\\QuenmarOnline" << 0;
     QTest::newRow("unterminated text of a megabyte") << [&]() -> QByteArray {
         return header + "[K] 1\n\"v\"=\"" + QByteArray("\\x").repeated(5 * n);
-    }() << "K" << -1;
+    }() << "K" << 0;
+    QTest::newRow("bytes on one line of megabytes") << [&]() -> QByteArray {
+        return header + "[K] 1\n\"v\"=hex:" + QByteArray("00,11,22,").repeated(n) + "ff\n";
+    }() << "K" << 0;
+    QTest::newRow("many broken lines") << [&]() -> QByteArray {
+        return header + "[K] 1\n" + QByteArray("\"v\"=hex:01,zz\n[broken\njunk\n").repeated(n);
+    }() << "K" << 0;
 }
 
 void TestWineRegistry::linearOnHugeInput()
