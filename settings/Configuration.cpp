@@ -365,7 +365,7 @@ static_assert(oneValueKeyPerLine(), "a line's value text must belong to one key"
 // A real settings file holds values of a few bytes; only a line crafted to repeat "="
 // after a key comes near it, and reading ends there, as the game's reader ends where its
 // memory runs out.
-constexpr std::size_t kValueBudget = std::size_t(256) << 20;
+constexpr std::size_t kValueBudget = std::size_t(16) << 20;
 // What the line's value text may keep for the next line once its number is read.
 constexpr std::size_t kKeptValueCapacity = 4096;
 

@@ -165,7 +165,7 @@ void TestHostile::settingsFiles()
 
 // HOST followed by "=": every "=" matches the key again and adds the rest of the line to the
 // value, so the value grows with the square of the line. Reading goes on past such lines
-// as long as the values fit the fixed budget (256 MiB), far beyond what a real file needs,
+// as long as the values fit the fixed budget (16 MiB), far beyond what a real file needs,
 // so the port after them still counts. (Reading used to stop once the values outgrew the
 // file by a MiB: both files lost their port.)
 void TestHostile::valueGrownByRepeatedEquals_data()

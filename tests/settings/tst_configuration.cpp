@@ -101,7 +101,7 @@ void operator delete[](void *p, const std::nothrow_t &) noexcept
 namespace {
 
 // The memory all value texts may hold at once (README, "Hostile inputs").
-constexpr std::size_t kValueBudget = std::size_t(256) << 20;
+constexpr std::size_t kValueBudget = std::size_t(16) << 20;
 
 // The game's files as a test wants them: at most one settings file, whatever path is asked.
 class FakeFiles final : public qm::FileSystem
