@@ -115,46 +115,11 @@ std::optional<QString> launcherPath(QString path, const PrefixSearch &search)
     return path;
 }
 
-// yaml-cpp descends once for every level of nesting: a file nested deeper than any
-// launcher writes one is passed over before it is handed to it.
-bool yamlNestingBounded(const QByteArray &text)
-{
-    int flow = 0;
-    int lineLevels = 0;
-    bool lineStart = true;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text.at(i);
-        if (c == '\n') {
-            lineLevels = 0;
-            lineStart = true;
-            continue;
-        }
-        if (c == '[' || c == '{') {
-            if (++flow > 64)
-                return false;
-        } else if (c == ']' || c == '}') {
-            flow = std::max(0, flow - 1);
-        }
-        // Indentation, and every "- ", "? " and ": " on a line, may each open a level.
-        if (lineStart && (c == ' ' || c == '\t')) {
-            ++lineLevels;
-        } else {
-            lineStart = false;
-            if ((c == '-' || c == '?' || c == ':')
-                && (i + 1 == text.size() || text.at(i + 1) == ' ' || text.at(i + 1) == '\t'))
-                ++lineLevels;
-        }
-        if (lineLevels > 256)
-            return false;
-    }
-    return true;
-}
-
 // The prefix of one Lutris game: its configuration's game: → prefix:.
 std::optional<QString> lutrisPrefix(const QByteArray &text, const PrefixSearch &search)
 {
-    if (!yamlNestingBounded(text))
-        return std::nullopt;
+    // yaml-cpp refuses nesting deeper than it can descend, by an exception like any
+    // other fault of the text.
     try {
         const YAML::Node root = YAML::Load(std::string(text.constData(), size_t(text.size())));
         if (!root.IsMap())
