@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -50,8 +51,7 @@ std::optional<QByteArray> readFile(const QByteArray &path, qint64 limit, struct 
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit)
         return std::nullopt;
-    QByteArray data;
-    data.resize(qsizetype(st.st_size));
+    QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
     qsizetype filled = 0;
     for (;;) {
         if (filled == data.size()) {
@@ -310,14 +310,15 @@ struct HiveFacts
 
 std::optional<HiveFacts> hiveFacts(const QString &dir)
 {
-    struct stat st;
+    struct stat st{};
     const std::optional<QByteArray> text = readFile(hostName(dir + QStringLiteral("/user.reg")), HiveLimit, &st);
     if (!text || !text->startsWith("WINE REGISTRY Version 2"))
         return std::nullopt;
     HiveFacts facts{st.st_mtim, false};
     // Most prefixes never saw the game: the file is parsed only when it names the key.
-    static const QByteArray gameName = QByteArrayLiteral("quenmaronline");
-    if (!text->toLower().contains(gameName))
+    static constexpr std::string_view gameName = "quenmaronline";
+    const auto lower = [](char a, char b) { return (a >= 'A' && a <= 'Z' ? char(a + 32) : a) == b; };
+    if (std::search(text->cbegin(), text->cend(), gameName.cbegin(), gameName.cend(), lower) == text->cend())
         return facts;
     const std::optional<std::vector<UserRegKey>> keys = parseUserReg(*text);
     if (!keys)
