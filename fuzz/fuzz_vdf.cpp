@@ -30,7 +30,10 @@ QByteArray written(const std::vector<qm::VdfEntry> &entries)
     QByteArray out;
     for (const qm::VdfEntry &entry : entries) {
         out += quoted(entry.key);
-        out += entry.isBlock ? "\n{\n" + written(entry.entries) + "}\n" : "\t" + quoted(entry.text) + "\n";
+        if (entry.isBlock)
+            out += "\n{\n" + written(entry.entries) + "}\n";
+        else
+            out += "\t" + quoted(entry.text) + "\n";
     }
     return out;
 }
