@@ -142,16 +142,25 @@ void TestPrefixMove::folderMovesPrefix_data()
     QTest::addColumn<QString>("launcher");
     QTest::addColumn<QStringList>("accounts");
     QTest::addColumn<quint32>("serial");
+    QTest::addColumn<QString>("shown"); // Label3 afterwards, with @ROOT@; empty: the text given
 
     const QStringList bottleAccounts{QStringLiteral("bob"), QStringLiteral("carol")};
     QTest::newRow("host path in the bottle")
-        << "@ROOT@/" + bottle + "/drive_c/Games/Quenmar" << bottle << " (Bottles)" << bottleAccounts << 0x1234abcdu;
+        << "@ROOT@/" + bottle + "/drive_c/Games/Quenmar" << bottle << " (Bottles)" << bottleAccounts << 0x1234abcdu
+        << QString();
     QTest::newRow("the bottle's folder through drive Z:")
-        << "Z:@ROOT@/" + bottle + "/drive_c/Games/Quenmar" << bottle << " (Bottles)" << bottleAccounts << 0x1234abcdu;
+        << "Z:@ROOT@/" + bottle + "/drive_c/Games/Quenmar" << bottle << " (Bottles)" << bottleAccounts << 0x1234abcdu
+        << QString();
     QTest::newRow("the bottle's folder from the chooser")
-        << "chosen:@ROOT@/" + bottle + "/drive_c/Games/Quenmar" << bottle << " (Bottles)" << bottleAccounts << 0x1234abcdu;
+        << "chosen:@ROOT@/" + bottle + "/drive_c/Games/Quenmar" << bottle << " (Bottles)" << bottleAccounts << 0x1234abcdu
+        << QString();
+    // ~/.wine's drive E: is the disk, the bottle's drive D: a folder on it, which holds the
+    // game more closely; the bottle has no drive E:, so the folder is shown by its host path.
+    QTest::newRow("through a drive the bottle lacks")
+        << "E:\\disk\\Quenmar" << bottle << " (Bottles)" << bottleAccounts << 0x1234abcdu
+        << "@ROOT@/other/disk/Quenmar";
     QTest::newRow("a folder in ~/.wine: no move")
-        << "c:\\Games\\Quenmar" << wine << "" << QStringList{QStringLiteral("alice")} << 0x43000000u;
+        << "c:\\Games\\Quenmar" << wine << "" << QStringList{QStringLiteral("alice")} << 0x43000000u << QString();
 }
 
 void TestPrefixMove::folderMovesPrefix()
@@ -161,9 +170,15 @@ void TestPrefixMove::folderMovesPrefix()
     QFETCH(QString, launcher);
     QFETCH(QStringList, accounts);
     QFETCH(quint32, serial);
+    QFETCH(QString, shown);
 
     LauncherHome home;
     twoPrefixes(home);
+    QVERIFY(QFile::link(home.at(QStringLiteral("other")), home.at(wine + QStringLiteral("/dosdevices/e:"))));
+    QVERIFY(QFile::link(home.at(QStringLiteral("other/disk")), home.at(bottle + QStringLiteral("/dosdevices/d:"))));
+    QVERIFY(home.writeFile(QStringLiteral("other/disk/Quenmar/quenmar.exe"), "MZ"));
+    QVERIFY(home.writeFile(QStringLiteral("other/disk/Quenmar/config/setup.ini"),
+                           "# Quenmar Online 7.5 beta\nHOST=Game.Example.Test\nPORT=8123\n"));
     HomeWindow window(home);
     TForm1 &form = *window.form;
     QCOMPARE(form.ElPageControl1->ActivePageIndex(), 4);
@@ -178,7 +193,7 @@ void TestPrefixMove::folderMovesPrefix()
     form.ElFolderNameEdit1->setText(text);
 
     QCOMPARE(form.ElPageControl1->ActivePageIndex(), 0);
-    QCOMPARE(form.Label3->text(), text);
+    QCOMPARE(form.Label3->text(), shown.isEmpty() ? text : shown.replace(QLatin1String("@ROOT@"), home.root()));
     QCOMPARE(form.Label3->toolTip(), QStringLiteral("Wine prefix: ") + home.at(prefix) + launcher);
     QCOMPARE(window.accounts(), accounts);
     QCOMPARE(window.backends.system->volumeSerial(QStringLiteral("c:\\")), std::optional<std::uint32_t>(serial));
