@@ -366,7 +366,7 @@ void TestPrefixFinder::hostileLauncherFiles_data()
     const QByteArray text("text");
     QByteArray junk(200000, '\0');
     for (int i = 0; i < junk.size(); ++i)
-        junk[i] = char((i * 7919 + (i >> 3) * 104729) & 0xff);
+        junk[i] = char((unsigned(i) * 7919u + unsigned(i >> 3) * 104729u) & 0xffu);
 
     QTest::newRow("Lutris: 3 MB") << lutris << "text" << hiddenLutris + "# " + huge + "\n";
     QTest::newRow("Lutris: random bytes") << lutris << "text" << junk;
