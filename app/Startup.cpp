@@ -21,7 +21,8 @@ int runHelpCentre(int argc, char **argv, const std::function<SystemBackends()> &
     try {
         const SystemBackends system = makeBackends();
         TForm1 form({*system.registry, *system.files, *system.echo, *system.shell, *system.system,
-                     GameSite::PublicHosts, system.hostFolder, system.windowsFolder});
+                     GameSite::PublicHosts, system.hostFolder, system.windowsFolder,
+                     system.whereFound, system.folderAccepted});
         form.show();
         application.exec();
     } catch (const std::exception &e) {

@@ -257,6 +257,7 @@ void TForm1::ElPageControl1Change(QObject *)
 
 void TForm1::FormShow(QObject *)
 {
+    showWhereFound();
     if (const auto key = m_platform.registry.openKey(QStringLiteral("\\") + GameKey)) {
         InstallFolder = key->readString(QStringLiteral("Directory"));
         ClientVersion = key->readString(QStringLiteral("Version"));
@@ -292,8 +293,13 @@ void TForm1::ElFolderNameEdit1Change(QObject *)
 {
     // Whatever goes wrong while the player types is no news to them.
     try {
-        const QString folder = ElFolderNameEdit1->text();
+        QString folder = ElFolderNameEdit1->text();
         if (m_platform.files.exists(folder + QStringLiteral("\\quenmar.exe"))) {
+            // A folder in another Windows than the one read so far moves there first.
+            if (m_platform.folderAccepted) {
+                folder = m_platform.folderAccepted(folder);
+                showWhereFound();
+            }
             // Accepted before the switch, or the prompt's own veto would refuse it.
             FolderAccepted = true;
             InstallFolder = folder;
@@ -306,6 +312,12 @@ void TForm1::ElFolderNameEdit1Change(QObject *)
             showHostAndPort(InstallFolder);
     } catch (...) {
     }
+}
+
+void TForm1::showWhereFound()
+{
+    if (m_platform.whereFound)
+        Label3->setToolTip(m_platform.whereFound());
 }
 
 void TForm1::readHeaderVersion(const QString &settingsPath)

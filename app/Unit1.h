@@ -61,6 +61,8 @@ private:
     void bindEvents();
 
     // Installation page.
+    // Names in the tool tip of the installation folder where the game's Windows side is read.
+    void showWhereFound();
     void readHeaderVersion(const QString &settingsPath);
     void showHostAndPort(const QString &folder);
 

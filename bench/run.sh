@@ -136,6 +136,12 @@ rm -f "$ini"
 
 # ---------------------------------------------------------------------------------------
 echo
+echo "== finding the game's prefix among 200 (40 each of Lutris, Steam, Bottles, Heroic,"
+echo "   PlayOnLinux; user.reg of 100 KB each; files in the page cache); no reference"
+"$build/bench_prefixes"
+
+# ---------------------------------------------------------------------------------------
+echo
 echo "== cleaning 100 000 cached files, against find <dir> -type f -delete"
 if [ -x "$here/bench/clean/run.sh" ] || [ -f "$here/bench/clean/run.sh" ]; then
   BUILD_DIR="$build-clean" bash "$here/bench/clean/run.sh" 100000 2>&1 | sed 's/^/   /' \

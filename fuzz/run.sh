@@ -22,7 +22,7 @@ trap 'rm -rf "$scratch"' EXIT
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 status=0
-for target in config userreg winepath; do
+for target in config userreg winepath vdf; do
   mkdir "$scratch/$target"
   echo "== fuzzing $target for ${seconds}s"
   if ! (cd "$build" && "./fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \

@@ -29,6 +29,13 @@ struct Platform
     // The folder text for a folder the chooser gave: the path under which the game sees
     // it; the chosen folder itself when not set.
     std::function<QString(const QString &chosen)> windowsFolder;
+    // What the player is told of where the game's registry, drives and computer are read:
+    // nothing when not set.
+    std::function<QString()> whereFound{};
+    // Told of a folder the player's prompt accepted: when it lies in another Windows (a
+    // Wine prefix other than the one in use), the services read that one from then on.
+    // Gives the folder text that names the same folder afterwards. Not set: no move.
+    std::function<QString(const QString &folder)> folderAccepted{};
 };
 
 } // namespace qm

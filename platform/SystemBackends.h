@@ -25,6 +25,11 @@ struct SystemBackends
     // it gave; either may be left empty where the chooser speaks the game's paths itself.
     std::function<QString(const QString &folder)> hostFolder;
     std::function<QString(const QString &chosen)> windowsFolder;
+    // Where the game's Windows side is kept, for the player to see (the Wine prefix on
+    // Linux), and the move to where an accepted folder lies (see Platform); either may be
+    // left empty where there is only one Windows.
+    std::function<QString()> whereFound{};
+    std::function<QString(const QString &folder)> folderAccepted{};
 };
 
 SystemBackends makeSystemBackends();

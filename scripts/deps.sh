@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins
+  # the Lutris launcher's game files (YAML)
+  libyaml-cpp-dev
   fonts-liberation
   xvfb xauth x11-utils imagemagick
   iproute2 util-linux

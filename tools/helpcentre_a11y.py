@@ -73,7 +73,8 @@ class Node:
 
 
 class HelpCentre:
-    """The help centre started as its own process on a given Wine prefix and home folder."""
+    """The help centre started as its own process on a given Wine prefix (None: none named,
+    as for a player without $WINEPREFIX) and home folder."""
 
     def __init__(self, program, prefix, home, timeout=60.0):
         self.program = program
@@ -94,8 +95,15 @@ class HelpCentre:
         return False
 
     def start(self):
-        env = dict(os.environ, WINEPREFIX=self.prefix, HOME=self.home, QT_QPA_PLATFORM="xcb",
+        env = dict(os.environ, HOME=self.home, QT_QPA_PLATFORM="xcb",
                    QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        if self.prefix is None:
+            # No prefix named: the program looks for the game in the launchers' prefixes,
+            # from the home folder alone.
+            for name in ("WINEPREFIX", "XDG_CONFIG_HOME", "XDG_DATA_HOME"):
+                env.pop(name, None)
+        else:
+            env["WINEPREFIX"] = self.prefix
         self.process = subprocess.Popen([self.program], env=env)
         self.app = self.wait_until(self._find_app, "the help centre registers with the accessibility bus")
         self.app.set_cache_mask(Atspi.Cache.NONE)
@@ -191,6 +199,18 @@ class HelpCentre:
                        if other is not node and other.x >= node.right and other.y <= middle < other.bottom]
                 row.sort(key=lambda other: other.x)
                 return row[0].name if row else None
+        return None
+
+    def description_beside(self, caption):
+        """The accessible description (a tool tip) of the label right of the caption."""
+        labels = self.labels()
+        for node in labels:
+            if node.name == caption:
+                middle = node.y + node.height // 2
+                row = [other for other in labels
+                       if other is not node and other.x >= node.right and other.y <= middle < other.bottom]
+                row.sort(key=lambda other: other.x)
+                return row[0].acc.get_description() if row else None
         return None
 
     def text_below(self, caption):

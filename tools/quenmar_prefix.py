@@ -140,6 +140,61 @@ def make_empty_prefix(prefix):
     write_user_reg(os.path.join(prefix, "user.reg"), with_key=False)
 
 
+LAUNCHERS = ("Lutris", "Steam", "Bottles", "Heroic", "PlayOnLinux")
+
+
+def _write(path, text):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", encoding="utf-8", newline="\n") as f:
+        f.write(text)
+
+
+def make_launcher_home(home, other, launcher, port, accounts, host="127.0.0.1"):
+    """A player's home folder where `launcher` keeps the prefix the game is installed in,
+    laid out as that launcher lays it out (`other` stands for a second disk), beside a
+    ~/.wine written later that holds other accounts but not the game. Returns the game's
+    prefix."""
+    if launcher == "Lutris":
+        prefix = os.path.join(other, "wine", "quenmar-online")
+        _write(os.path.join(home, ".config", "lutris", "games", "quenmar-online-1702000000.yml"),
+               "game:\n  exe: %s\n  prefix: %s\ngame_slug: quenmar-online\nname: Quenmar Online\n"
+               "runner: wine\nslug: quenmar-online-1702000000\nwine:\n  version: wine-ge-8-26-x86_64\n"
+               % (os.path.join(prefix, "drive_c", "Program Files", "QuenmarOnline", "quenmar.exe"), prefix))
+    elif launcher == "Steam":
+        library = os.path.join(other, "SteamLibrary")
+        prefix = os.path.join(library, "steamapps", "compatdata", "2400030", "pfx")
+        steam = os.path.join(home, ".local", "share", "Steam")
+        _write(os.path.join(steam, "steamapps", "libraryfolders.vdf"),
+               '"libraryfolders"\n{\n\t"0"\n\t{\n\t\t"path"\t\t"%s"\n\t\t"apps"\n\t\t{\n\t\t}\n\t}\n'
+               '\t"1"\n\t{\n\t\t"path"\t\t"%s"\n\t\t"apps"\n\t\t{\n\t\t\t"2400030"\t\t"734003200"\n'
+               '\t\t}\n\t}\n}\n' % (steam, library))
+        os.makedirs(os.path.join(home, ".steam"), exist_ok=True)
+        os.symlink(steam, os.path.join(home, ".steam", "steam"))
+    elif launcher == "Bottles":
+        prefix = os.path.join(home, ".local", "share", "bottles", "bottles", "Quenmar-Online")
+        _write(os.path.join(prefix, "bottle.yml"), "Name: Quenmar Online\nEnvironment: Gaming\nArch: win64\n")
+    elif launcher == "Heroic":
+        prefix = os.path.join(other, "Heroic", "Prefixes", "Quenmar Online")
+        _write(os.path.join(home, ".config", "heroic", "GamesConfig", "Quenmar.json"),
+               '{\n  "Quenmar": {\n    "autoInstallDxvk": true,\n    "winePrefix": "%s",\n'
+               '    "wineVersion": {"name": "Wine-GE-Proton8-26", "type": "wine"}\n  },\n'
+               '  "version": "v0",\n  "explicit": true\n}\n' % prefix)
+    elif launcher == "PlayOnLinux":
+        prefix = os.path.join(home, ".PlayOnLinux", "wineprefix", "QuenmarOnline")
+    else:
+        raise ValueError(launcher)
+    make_prefix(prefix)
+    write_user_reg(os.path.join(prefix, "user.reg"),
+                   {"Directory": DEFAULT_FOLDER, "Version": DEMO_VERSION}, accounts)
+    make_installation(host_path(prefix, DEFAULT_FOLDER), DEMO_VERSION, host, port)
+    wine = os.path.join(home, ".wine")
+    make_prefix(wine)
+    write_user_reg(os.path.join(wine, "user.reg"), {}, ("someone else",))
+    played = os.stat(os.path.join(prefix, "user.reg")).st_mtime
+    os.utime(os.path.join(wine, "user.reg"), (played + 3600, played + 3600))
+    return prefix
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("prefix")

@@ -95,7 +95,7 @@ QString WinePrefix::defaultLocation()
 }
 
 WinePrefix::WinePrefix(const QString &dir)
-    : m_dir(dir)
+    : m_dir(std::make_shared<QString>(dir))
 {
 }
 
@@ -113,7 +113,7 @@ std::optional<QByteArray> WinePrefix::toHostPath(const QString &windowsPath) con
         && windowsPath.at(0).unicode() < 128 && windowsPath.at(0).isLetter();
     if (hasDrive) {
         const char letter = char(windowsPath.at(0).toLower().unicode());
-        base = hostName(m_dir) + "/dosdevices/" + QByteArray(1, letter) + ':';
+        base = hostName(*m_dir) + "/dosdevices/" + QByteArray(1, letter) + ':';
         struct stat st;
         if (::stat(base.constData(), &st) != 0)
             return std::nullopt;
@@ -177,7 +177,7 @@ std::optional<QString> WinePrefix::toWindowsPath(const QString &hostFolder) cons
         char letter;
     };
     std::vector<Drive> drives;
-    const QByteArray devices = hostName(m_dir) + "/dosdevices/";
+    const QByteArray devices = hostName(*m_dir) + "/dosdevices/";
     for (char letter = 'a'; letter <= 'z'; ++letter) {
         const QByteArray link = devices + letter + ':';
         struct stat st;

@@ -3,12 +3,14 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace qm {
 
 // The Wine prefix that the Windows game runs in: its drives are the links in
-// "dosdevices", its HKEY_CURRENT_USER hive is "user.reg".
+// "dosdevices", its HKEY_CURRENT_USER hive is "user.reg". Copies share one location, so
+// that every service made on a prefix follows it when it is moved to another.
 class WinePrefix final
 {
 public:
@@ -17,7 +19,10 @@ public:
 
     explicit WinePrefix(const QString &dir = defaultLocation());
 
-    const QString &dir() const { return m_dir; }
+    const QString &dir() const { return *m_dir; }
+
+    // Makes this prefix, and every copy of it, the one in `dir`.
+    void moveTo(const QString &dir) const { *m_dir = dir; }
 
     // Where a Windows path lies on this host, as the bytes to hand to the system.
     // "\" and "/" both separate; a drive letter resolves through "dosdevices/<x>:";
@@ -40,7 +45,7 @@ public:
     QString hostFolder(const QString &folderText) const;
 
 private:
-    QString m_dir;
+    std::shared_ptr<QString> m_dir;
 };
 
 } // namespace qm

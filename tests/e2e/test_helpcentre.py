@@ -224,6 +224,30 @@ class Cleaner(HelpCentreTest):
         self.assertTrue(window.shows("Cleaner results"))
 
 
+class LauncherPrefixes(HelpCentreTest):
+    def test_finds_the_game_in_each_launchers_prefix(self):
+        # No prefix named: the game's prefix is found from the home folder, and its accounts
+        # (not those of ~/.wine, written later) are offered.
+        accounts = ("alice", "Bob the Brave")
+        for launcher in qp.LAUNCHERS:
+            with self.subTest(launcher):
+                with tempfile.TemporaryDirectory(prefix="qm-e2e-home-") as scratch:
+                    home = os.path.join(scratch, "home")
+                    prefix = qp.make_launcher_home(home, os.path.join(scratch, "disk"), launcher, 7171, accounts)
+                    with HelpCentre(PROGRAM, None, home) as window:
+                        window.wait_until(lambda: window.shows("Quenmar installation path"), "the first page")
+                        self.assertEqual(window.selected_tab(), "Installation information")
+                        read = tuple(window.value_beside(caption) for caption in (
+                            "Quenmar installation path", "Current client version",
+                            "Current server IP", "Current server port"))
+                        self.assertEqual(read, (qp.DEFAULT_FOLDER, qp.DEMO_VERSION, "127.0.0.1", "7171"))
+                        self.assertEqual(window.description_beside("Quenmar installation path"),
+                                         "Wine prefix: %s (%s)" % (prefix, launcher))
+                        window.press_tab("Password recovery help")
+                        items = window.wait_until(lambda: window.list_items("Your account name"), "the account list")
+                        self.assertEqual(items, list(accounts))
+
+
 class PasswordPage(HelpCentreTest):
     def test_offers_the_accounts_of_the_registry(self):
         accounts = ("alice", "Bob the Brave", "Zo\u00eb")
