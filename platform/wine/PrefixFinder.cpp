@@ -327,8 +327,11 @@ std::optional<HiveFacts> hiveFacts(const QString &dir)
         if (key.path.size() != 2 || key.path.at(0).compare(QLatin1String("Software"), Qt::CaseInsensitive) != 0
             || key.path.at(1).compare(QLatin1String("QuenmarOnline"), Qt::CaseInsensitive) != 0)
             continue;
+        // A value whose line was damaged keeps its name but has no data and no type: the
+        // hive is damaged just where the choice looks, and the prefix is passed over.
         for (const auto &value : key.values) {
-            if (value.first.compare(QLatin1String("Directory"), Qt::CaseInsensitive) == 0)
+            if (value.first.compare(QLatin1String("Directory"), Qt::CaseInsensitive) == 0
+                && value.second.type != RegistryValue::Type::None)
                 facts.hasGameDirectory = true;
         }
     }
