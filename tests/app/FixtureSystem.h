@@ -37,6 +37,11 @@ void addPrefixDrive(const QString &prefixDir, char letter);
 bool namesAreBytes();
 bool symbolicLinks();
 
+// Whether the prefix is read by the program's own Wine-prefix backends, its drives links
+// in "dosdevices" (else it is a scripted platform, and what the folder chooser's paths
+// through the drives' links do is not the program's).
+bool prefixIsWine();
+
 // Whether a folder can be removed, and its name taken by another entry, while a program
 // lists it (Windows keeps a folder that is being listed).
 bool listedFolderCanGo();

@@ -19,9 +19,40 @@ namespace fixture {
 
 namespace {
 
+// Wine hands no QT_ variable on to a Windows program: the suites' windows are offscreen,
+// as on Linux, unless the environment names another platform. Set before main makes the
+// application object.
+const bool offscreenWindows = [] {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    return true;
+}();
+
 const wchar_t *wide(const QString &text)
 {
     return reinterpret_cast<const wchar_t *>(text.utf16());
+}
+
+// "x:\rest" lies in the prefix's "drive_x" when the prefix has that drive, else in a folder
+// that does not exist. A path inside the prefix folder, and a path without a drive letter,
+// is taken as it is.
+QString onDisk(const QString &prefixDir, const QString &path)
+{
+    const QString dir = QDir::cleanPath(prefixDir);
+    const QString slashed = QDir::fromNativeSeparators(path);
+    if (slashed.startsWith(dir + QLatin1Char('/'), Qt::CaseInsensitive) || slashed.compare(dir, Qt::CaseInsensitive) == 0)
+        return path;
+    const bool hasDrive = path.size() >= 2 && path.at(1) == QLatin1Char(':') && path.at(0).unicode() < 128
+        && path.at(0).isLetter();
+    if (!hasDrive)
+        return path;
+    const QChar letter = path.at(0).toLower();
+    const bool isDrive = QFileInfo(dir + QStringLiteral("/dosdevices/") + letter).isDir();
+    QString rest = path.mid(2);
+    if (!rest.isEmpty() && rest.at(0) != QLatin1Char('\\') && rest.at(0) != QLatin1Char('/'))
+        rest.prepend(QLatin1Char('\\'));
+    return QDir::toNativeSeparators(dir + (isDrive ? QStringLiteral("/drive_") : QStringLiteral("/no drive ")) + letter)
+        + rest;
 }
 
 class HiveFileRegistry final : public qm::Registry
@@ -56,7 +87,7 @@ private:
 class DriveFolders final : public qm::FileSystem
 {
 public:
-    explicit DriveFolders(const QString &prefixDir) : m_dir(QDir::cleanPath(prefixDir)) {}
+    explicit DriveFolders(const QString &prefixDir) : m_dir(prefixDir) {}
 
     bool exists(const QString &path) const override { return m_files.exists(onDisk(path)); }
     bool readWholeFile(const QString &path, std::string &contents) const override
@@ -73,28 +104,7 @@ public:
     }
 
 private:
-    // "x:\rest" lies in the prefix's "drive_x" when the prefix has that drive, else in a
-    // folder that does not exist. A path inside the prefix folder, and a path without a
-    // drive letter, is taken as it is.
-    QString onDisk(const QString &path) const
-    {
-        const QString slashed = QDir::fromNativeSeparators(path);
-        if (slashed.startsWith(m_dir + QLatin1Char('/'), Qt::CaseInsensitive)
-            || slashed.compare(m_dir, Qt::CaseInsensitive) == 0)
-            return path;
-        const bool hasDrive = path.size() >= 2 && path.at(1) == QLatin1Char(':') && path.at(0).unicode() < 128
-            && path.at(0).isLetter();
-        if (!hasDrive)
-            return path;
-        const QChar letter = path.at(0).toLower();
-        const bool isDrive = QFileInfo(m_dir + QStringLiteral("/dosdevices/") + letter).isDir();
-        QString rest = path.mid(2);
-        if (!rest.isEmpty() && rest.at(0) != QLatin1Char('\\') && rest.at(0) != QLatin1Char('/'))
-            rest.prepend(QLatin1Char('\\'));
-        return QDir::toNativeSeparators(m_dir + (isDrive ? QStringLiteral("/drive_") : QStringLiteral("/no drive "))
-                                        + letter)
-            + rest;
-    }
+    QString onDisk(const QString &path) const { return fixture::onDisk(m_dir, path); }
 
     QString m_dir;
     qm::WindowsFileSystem m_files;
@@ -112,6 +122,35 @@ std::unique_ptr<qm::FileSystem> prefixFiles(const QString &prefixDir)
     return std::make_unique<DriveFolders>(prefixDir);
 }
 
+QString chooserFolder(const QString &prefixDir, const QString &folderText)
+{
+    for (const QString &folder : {folderText, QStringLiteral("c:\\")}) {
+        if (folder.isEmpty())
+            continue;
+        const QFileInfo found(onDisk(prefixDir, folder));
+        if (found.isDir())
+            return found.canonicalFilePath();
+    }
+    return QDir::homePath();
+}
+
+// A folder in the prefix's "drive_x" is "X:\..."; the drives are tried from A to Z.
+QString chosenWindowsPath(const QString &prefixDir, const QString &chosen)
+{
+    const QString folder = QDir::cleanPath(QDir::fromNativeSeparators(chosen));
+    for (char letter = 'a'; letter <= 'z'; ++letter) {
+        if (!QFileInfo(prefixDir + QStringLiteral("/dosdevices/") + QLatin1Char(letter)).isDir())
+            continue;
+        const QString root = QDir::cleanPath(prefixDir + QStringLiteral("/drive_") + QLatin1Char(letter));
+        const QString drive = QLatin1Char(char(letter - 'a' + 'A')) + QStringLiteral(":\\");
+        if (folder.compare(root, Qt::CaseInsensitive) == 0)
+            return drive;
+        if (folder.startsWith(root + QLatin1Char('/'), Qt::CaseInsensitive))
+            return drive + QDir::toNativeSeparators(folder.mid(root.size() + 1));
+    }
+    return chosen;
+}
+
 // A drive is a folder named after its letter in "dosdevices".
 void addPrefixDrive(const QString &prefixDir, char letter)
 {
@@ -125,6 +164,11 @@ bool namesAreBytes()
 }
 
 bool symbolicLinks()
+{
+    return false;
+}
+
+bool prefixIsWine()
 {
     return false;
 }

@@ -57,6 +57,11 @@ bool symbolicLinks()
     return true;
 }
 
+bool prefixIsWine()
+{
+    return true;
+}
+
 bool listedFolderCanGo()
 {
     return true;
