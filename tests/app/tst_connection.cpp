@@ -709,6 +709,10 @@ void TestConnection::inputDuringEchoIsDropped()
     window.echo.replies.insert(First, 1);
     TForm1 &form = window.show();
     form.ElPageControl1->setActivePageIndex(1);
+    qm::ElPageControl *tabs = form.ElPageControl1;
+    if (input != HeldInput::ArrowKeyOnTabs
+        && !form.rect().contains(tabs->focusProxy()->mapTo(&form, tabs->tabRect(2).center())))
+        QSKIP("the cleaner's tab lies outside the window with this platform's text measures");
     window.echo.whileBlocking = [&](const qm::EchoRequest &) {
         if (window.echo.asked.size() == echo + 1)
             queueInput(form, input);

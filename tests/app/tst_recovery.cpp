@@ -141,8 +141,8 @@ void TestRecovery::requestMail()
     QFETCH(QString, computerName);
     QFETCH(Serial, serial);
     QFETCH(QString, hashcode);
-    // The hashcodes were worked out with the Western code page; where the system's own
-    // conversion makes other bytes of the text (best-fit letters), they do not apply.
+    // The hashcodes were worked out with the Western code page table; where the system's
+    // own conversion makes other bytes of the text, they do not apply.
     if (qm::toAnsi(account + realname) != qm::toWindows1252(account + realname))
         QSKIP("the system's code page conversion differs from the Western table for this text");
 
