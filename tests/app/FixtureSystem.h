@@ -53,5 +53,12 @@ bool makeFile(const QByteArray &hostPath);           // holding "data"
 bool makeFolder(const QByteArray &hostPath);
 bool present(const QByteArray &hostPath);            // a link counts, whatever it points to
 bool makeLink(const QByteArray &target, const QByteArray &linkPath);
+bool removeFile(const QByteArray &hostPath);
+
+// Whether files have POSIX mode bits, set with setMode; and whether this file system tells
+// an open file by refusing a write lease on it.
+bool modeBits();
+bool setMode(const QByteArray &hostPath, unsigned mode);
+bool leasesWork(const QByteArray &hostPath);
 
 } // namespace fixture

@@ -220,4 +220,24 @@ bool makeLink(const QByteArray &, const QByteArray &)
     return false;
 }
 
+bool removeFile(const QByteArray &hostPath)
+{
+    return ::DeleteFileW(wide(QString::fromUtf8(hostPath)));
+}
+
+bool modeBits()
+{
+    return false;
+}
+
+bool setMode(const QByteArray &, unsigned)
+{
+    return false;
+}
+
+bool leasesWork(const QByteArray &)
+{
+    return false;
+}
+
 } // namespace fixture

@@ -108,4 +108,29 @@ bool makeLink(const QByteArray &target, const QByteArray &linkPath)
     return ::symlink(target.constData(), linkPath.constData()) == 0;
 }
 
+bool removeFile(const QByteArray &hostPath)
+{
+    return ::unlink(hostPath.constData()) == 0;
+}
+
+bool modeBits()
+{
+    return true;
+}
+
+bool setMode(const QByteArray &hostPath, unsigned mode)
+{
+    return ::chmod(hostPath.constData(), mode) == 0;
+}
+
+bool leasesWork(const QByteArray &hostPath)
+{
+    const int fd = ::open(hostPath.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool taken = ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
+    ::close(fd);
+    return taken;
+}
+
 } // namespace fixture

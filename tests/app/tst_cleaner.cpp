@@ -10,6 +10,7 @@
 #include <QTextLayout>
 #include <QSet>
 
+using fixture::leasesWork;
 using fixture::listed;
 using fixture::makeFile;
 using fixture::makeFolder;
@@ -39,17 +40,6 @@ bool makeParents(const QByteArray &root, const QByteArray &relative)
             return false;
     }
     return true;
-}
-
-// Whether this file system tells an open file by refusing a write lease on it.
-bool leasesWork(const QByteArray &hostPath)
-{
-    const int fd = ::open(hostPath.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool taken = ::fcntl(fd, F_SETLEASE, F_WRLCK) == 0;
-    ::close(fd);
-    return taken;
 }
 
 // The player's click on the page's link button.
@@ -382,6 +372,8 @@ void TestCleaner::symbolicLinks()
 // all, and one that another program holds open. (All of them used to be deleted.)
 void TestCleaner::refusedByTheSystem()
 {
+    if (!fixture::modeBits())
+        QSKIP("no mode bits here");
     Prefix prefix;
     prefix.writeUserReg({});
     const QByteArray root = QFile::encodeName(prefix.makeInstallation(InstallRelative));
@@ -391,9 +383,9 @@ void TestCleaner::refusedByTheSystem()
     const QByteArrayList staying{"maps/readonly.qmf", "pub/readonly.dat", "pub/noaccess.dat", "pub/inuse.dat"};
     for (const QByteArray &file : going + staying)
         QVERIFY2(makeFile(root + '/' + file), file.constData());
-    QVERIFY(::chmod(QByteArray(root + "/maps/readonly.qmf").constData(), 0444) == 0);
-    QVERIFY(::chmod(QByteArray(root + "/pub/readonly.dat").constData(), 0444) == 0);
-    QVERIFY(::chmod(QByteArray(root + "/pub/noaccess.dat").constData(), 0) == 0);
+    QVERIFY(fixture::setMode(root + "/maps/readonly.qmf", 0444));
+    QVERIFY(fixture::setMode(root + "/pub/readonly.dat", 0444));
+    QVERIFY(fixture::setMode(root + "/pub/noaccess.dat", 0));
 
     // Another program holds inuse.dat open while the cleaner works.
     QProcess holder;
@@ -405,7 +397,7 @@ void TestCleaner::refusedByTheSystem()
         QCOMPARE(holder.readAll(), QByteArray("open\n"));
     } else {
         qWarning("this file system takes no leases: a file in use cannot be told here");
-        QVERIFY(::unlink(QByteArray(root + "/pub/inuse.dat").constData()) == 0);
+        QVERIFY(fixture::removeFile(root + "/pub/inuse.dat"));
     }
 
     QStringList lines;
