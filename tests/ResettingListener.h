@@ -4,32 +4,33 @@
 // own thread accepts, sets a zero linger time (so the close sends RST instead of FIN) and
 // closes. A test can wait until a connection has been reset before it lets its client's
 // event loop look at the connection: the client then finds a connection that was made and
-// is already reset, every time.
+// is already reset, every time. Made with the system's own sockets, through the calls the
+// program's TCP client shares between systems.
+
+#include "platform/net/SocketCalls.h"
 
 #include <QSemaphore>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <thread>
 
 class ResettingListener final
 {
+    // A socket as the system's own calls take it.
+    using NativeSocket = decltype(::socket(0, 0, 0));
+
 public:
     ResettingListener()
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int error = 0;
+        m_fd = qm::net::openStreamSocket(AF_INET, error);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), length) != 0
-            || ::listen(m_fd, 16) != 0
-            || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        if (m_fd == qm::net::NoSocket || ::bind(native(), reinterpret_cast<sockaddr *>(&address), length) != 0
+            || ::listen(native(), 16) != 0
+            || ::getsockname(native(), reinterpret_cast<sockaddr *>(&address), &length) != 0)
             return;
         m_port = ntohs(address.sin_port);
         m_thread = std::thread([this] { serve(); });
@@ -40,8 +41,8 @@ public:
         m_stop = true;
         if (m_thread.joinable())
             m_thread.join();
-        if (m_fd >= 0)
-            ::close(m_fd);
+        if (m_fd != qm::net::NoSocket)
+            qm::net::closeSocket(m_fd);
     }
 
     ResettingListener(const ResettingListener &) = delete;
@@ -54,24 +55,29 @@ public:
     bool waitForReset(int timeoutMs = 10000) { return m_resets.tryAcquire(1, timeoutMs); }
 
 private:
+    NativeSocket native() const { return NativeSocket(m_fd); }
+
     void serve()
     {
         while (!m_stop) {
-            pollfd wait{m_fd, POLLIN, 0};
-            if (::poll(&wait, 1, 50) <= 0)
+            fd_set ready;
+            FD_ZERO(&ready);
+            FD_SET(native(), &ready);
+            timeval wait{0, 50000};
+            if (::select(int(m_fd) + 1, &ready, nullptr, nullptr, &wait) <= 0)
                 continue;
-            const int peer = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (peer < 0)
+            const auto peer = ::accept(native(), nullptr, nullptr);
+            if (qm::net::Socket(peer) == qm::net::NoSocket)
                 continue;
             ++m_accepted;
             const linger hard{1, 0};
-            ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            ::close(peer);
+            ::setsockopt(peer, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&hard), sizeof hard);
+            qm::net::closeSocket(qm::net::Socket(peer));
             m_resets.release();
         }
     }
 
-    int m_fd = -1;
+    qm::net::Socket m_fd = qm::net::NoSocket;
     quint16 m_port = 0;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};

@@ -2,16 +2,16 @@
 
 // A help centre window on a Wine prefix made in a temporary folder, with fakes for what
 // cannot run here: the echo (public hosts), the shell (a browser) and the system's name
-// and serial. Files and the registry are the real Wine-prefix implementations.
+// and serial. Files and the registry are the system's real implementations, reading the
+// prefix (FixtureSystem.h).
+
+#include "FixtureSystem.h"
 
 #include "app/Unit1.h"
 #include "platform/Echo.h"
 #include "platform/Exceptions.h"
-#include "platform/wine/HostFileSystem.h"
 #include "platform/Shell.h"
 #include "platform/SystemInfo.h"
-#include "platform/wine/WinePrefix.h"
-#include "platform/wine/WineRegistry.h"
 #include "platform/widgets/Dialogs.h"
 
 #include <QDir>
@@ -79,52 +79,41 @@ public:
 class ScriptedFileSystem final : public qm::FileSystem
 {
 public:
-    explicit ScriptedFileSystem(qm::WinePrefix prefix) : m_files(std::move(prefix)) {}
+    explicit ScriptedFileSystem(const QString &prefixDir) : m_files(prefixFiles(prefixDir)) {}
 
     QSet<QByteArray> refused;
     std::function<void(const QByteArray &name)> beforeDelete;
 
-    bool exists(const QString &path) const override { return m_files.exists(path); }
+    bool exists(const QString &path) const override { return m_files->exists(path); }
     bool readWholeFile(const QString &path, std::string &contents) const override
     {
-        return m_files.readWholeFile(path, contents);
+        return m_files->readWholeFile(path, contents);
     }
     bool listFolder(const QString &folder, const std::function<void(const QByteArray &)> &entry) const override
     {
-        return m_files.listFolder(folder, entry);
+        return m_files->listFolder(folder, entry);
     }
     bool deleteFile(const QString &folder, const QByteArray &name) const override
     {
         if (beforeDelete)
             beforeDelete(name);
-        return !refused.contains(name) && m_files.deleteFile(folder, name);
+        return !refused.contains(name) && m_files->deleteFile(folder, name);
     }
 
 private:
-    qm::HostFileSystem m_files;
+    std::unique_ptr<qm::FileSystem> m_files;
 };
 
 // A Wine prefix in a temporary folder: drive C: is "drive_c", D: "drive_d" when made.
 class Prefix
 {
 public:
-    Prefix()
-    {
-        QDir(path()).mkpath(QStringLiteral("dosdevices"));
-        QDir(path()).mkpath(QStringLiteral("drive_c"));
-        QFile::link(QStringLiteral("../drive_c"), path() + QStringLiteral("/dosdevices/c:"));
-    }
+    Prefix() { addDrive('c'); }
 
     QString path() const { return m_dir.path(); }
     QString driveC() const { return path() + QStringLiteral("/drive_c"); }
 
-    void addDrive(char letter)
-    {
-        const QString folder = QStringLiteral("drive_") + QLatin1Char(letter);
-        QDir(path()).mkpath(folder);
-        QFile::link(QStringLiteral("../") + folder, path() + QStringLiteral("/dosdevices/") + QLatin1Char(letter)
-                                                         + QLatin1Char(':'));
-    }
+    void addDrive(char letter) { addPrefixDrive(path(), letter); }
 
     // Creates a folder below the prefix ("drive_c/Games/Quenmar") and returns its host path.
     QString makeFolder(const QString &relative) const
@@ -179,7 +168,8 @@ class Window
 {
 public:
     explicit Window(Prefix &prefix)
-        : m_prefix(prefix.path()), registry(m_prefix), files(m_prefix)
+        : m_prefixDir(prefix.path()), m_registry(prefixRegistry(m_prefixDir)), registry(*m_registry),
+          files(m_prefixDir)
     {
         m_previousDisplay = qm::setExceptionDisplay([this](const QString &message) { exceptions.append(message); });
         qm::Dialogs::setMessageHook([this](const QString &text) { messages.append(text); });
@@ -198,8 +188,8 @@ public:
     {
         form = std::make_unique<TForm1>(qm::Platform{
             registry, files, echo, shell, system, publicHosts,
-            [this](const QString &folder) { return m_prefix.hostFolder(folder); },
-            [this](const QString &chosen) { return m_prefix.toWindowsPath(chosen).value_or(chosen); }});
+            [this](const QString &folder) { return chooserFolder(m_prefixDir, folder); },
+            [this](const QString &chosen) { return chosenWindowsPath(m_prefixDir, chosen); }});
         form->Timer1->stop(); // tests drive the schedule themselves
         form->show();
         return *form;
@@ -212,8 +202,9 @@ public:
             form->Timer1Timer(form->Timer1);
     }
 
-    qm::WinePrefix m_prefix;
-    qm::WineRegistry registry;
+    QString m_prefixDir;
+    std::unique_ptr<qm::Registry> m_registry;
+    qm::Registry &registry;
     ScriptedFileSystem files;
     ScriptedEcho echo;
     RecordingShell shell;

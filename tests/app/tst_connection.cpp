@@ -1,13 +1,10 @@
 // The connection test page: its timed schedule of echo steps and the TCP connection to the
 // game server, driven tick by tick against a real listener on the loopback range.
 
+#include "LoopbackServer.h"
 #include "WindowFixture.h"
 
 #include <QElapsedTimer>
-#include <QHostAddress>
-#include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 using fixture::Prefix;
 using fixture::Window;
@@ -66,52 +63,31 @@ QStringList expectedPage(const QStringList &captions, const QString &result)
 
 // The game server: a listener on a loopback address that accepts, refuses (nobody
 // listens on its port any more) or accepts and hangs up at once.
-class GameServer final : public QObject
+class GameServer final
 {
 public:
     enum class Mode { Accept, Refuse, HangUp };
 
-    bool start(const QHostAddress &address, Mode mode)
+    bool start(const QString &address, Mode mode)
     {
-        if (!m_server.listen(address, 0))
+        using OnAccept = fixture::LoopbackServer::OnAccept;
+        m_server.onAccepted = [this] { ++accepted; };
+        if (!m_server.listen(address, mode == Mode::HangUp ? OnAccept::Close : OnAccept::Keep))
             return false;
-        m_port = m_server.serverPort();
-        if (mode == Mode::Refuse) {
-            m_server.close();
-            return true;
-        }
-        connect(&m_server, &QTcpServer::newConnection, this, [this, mode] {
-            while (QTcpSocket *peer = m_server.nextPendingConnection()) {
-                ++accepted;
-                if (mode == Mode::HangUp) {
-                    peer->disconnectFromHost();
-                    continue;
-                }
-                m_peers.append(peer);
-            }
-        });
+        if (mode == Mode::Refuse)
+            m_server.stopListening();
         return true;
     }
 
-    QString port() const { return QString::number(m_port); }
+    QString port() const { return QString::number(m_server.port()); }
 
     // Connections that the program closed again.
-    int closedByClient() const
-    {
-        int closed = 0;
-        for (const QPointer<QTcpSocket> &peer : m_peers) {
-            if (!peer || peer->state() != QAbstractSocket::ConnectedState)
-                ++closed;
-        }
-        return closed;
-    }
+    int closedByClient() const { return m_server.closedByClient(); }
 
     int accepted = 0;
 
 private:
-    QTcpServer m_server;
-    QList<QPointer<QTcpSocket>> m_peers;
-    quint16 m_port = 0;
+    fixture::LoopbackServer m_server;
 };
 
 // Counts the socket events that reach the window, after its own handlers have run.
@@ -322,7 +298,7 @@ void TestConnection::scenarios()
     QFETCH(bool, lookupFailureShown);
 
     GameServer server;
-    QVERIFY(server.start(QHostAddress(listenOn), mode));
+    QVERIFY(server.start(listenOn, mode));
     const QString listenerPort = server.port();
     portCaption.replace(QStringLiteral("<port>"), listenerPort);
     settledResult.replace(QStringLiteral("<port>"), listenerPort);
@@ -416,7 +392,7 @@ struct ReachableSetup
 
     bool open()
     {
-        if (!server.start(QHostAddress(Loopback), GameServer::Mode::Accept))
+        if (!server.start(Loopback, GameServer::Mode::Accept))
             return false;
         prefix.makeInstallation(QStringLiteral("drive_c/QuenmarOnline"),
                                 "HOST=127.0.0.1\nPORT=" + server.port().toLatin1() + "\n");
@@ -570,7 +546,7 @@ void TestConnection::alteredWaitingTextCountsAsResult()
     QFETCH(QString, result);
 
     GameServer server;
-    QVERIFY(server.start(QHostAddress(host), mode));
+    QVERIFY(server.start(host, mode));
     Prefix prefix;
     prefix.makeInstallation(QStringLiteral("drive_c/QuenmarOnline"),
                             "HOST=" + host.toLatin1() + "\nPORT=" + server.port().toLatin1() + "\n");
@@ -598,7 +574,7 @@ void TestConnection::alteredWaitingTextCountsAsResult()
 void TestConnection::realTimerRunsWholeTest()
 {
     GameServer server;
-    QVERIFY(server.start(QHostAddress(Loopback), GameServer::Mode::Accept));
+    QVERIFY(server.start(Loopback, GameServer::Mode::Accept));
     Prefix prefix;
     prefix.makeInstallation(QStringLiteral("drive_c/QuenmarOnline"),
                             "HOST=127.0.0.1\nPORT=" + server.port().toLatin1() + "\n");
@@ -722,7 +698,7 @@ void TestConnection::inputDuringEchoIsDropped()
     QFETCH(int, pageAfterwards);
 
     GameServer server;
-    QVERIFY(server.start(QHostAddress(Loopback), GameServer::Mode::Accept));
+    QVERIFY(server.start(Loopback, GameServer::Mode::Accept));
     Prefix prefix;
     const QString folder = prefix.makeInstallation(QStringLiteral("drive_c/QuenmarOnline"),
                                                    "HOST=127.0.0.1\nPORT=" + server.port().toLatin1() + "\n");
@@ -733,6 +709,10 @@ void TestConnection::inputDuringEchoIsDropped()
     window.echo.replies.insert(First, 1);
     TForm1 &form = window.show();
     form.ElPageControl1->setActivePageIndex(1);
+    qm::ElPageControl *tabs = form.ElPageControl1;
+    if (input != HeldInput::ArrowKeyOnTabs
+        && !form.rect().contains(tabs->focusProxy()->mapTo(&form, tabs->tabRect(2).center())))
+        QSKIP("the cleaner's tab lies outside the window with this platform's text measures");
     window.echo.whileBlocking = [&](const qm::EchoRequest &) {
         if (window.echo.asked.size() == echo + 1)
             queueInput(form, input);

@@ -4,6 +4,7 @@
 #include "WindowFixture.h"
 
 #include "app/GameSite.h"
+#include "platform/Ansi.h"
 
 #include <QCompleter>
 #include <QLineEdit>
@@ -140,6 +141,10 @@ void TestRecovery::requestMail()
     QFETCH(QString, computerName);
     QFETCH(Serial, serial);
     QFETCH(QString, hashcode);
+    // The hashcodes were worked out with the Western code page table; where the system's
+    // own conversion makes other bytes of the text, they do not apply.
+    if (qm::toAnsi(account + realname) != qm::toWindows1252(account + realname))
+        QSKIP("the system's code page conversion differs from the Western table for this text");
 
     Prefix prefix;
     install(prefix);

@@ -96,15 +96,15 @@ private:
 // The prefix's files and registry, and fakes for what cannot run here.
 qm::SystemBackends backendsFor(const Prefix &prefix)
 {
-    const qm::WinePrefix wine(prefix.path());
+    const QString dir = prefix.path();
     qm::SystemBackends backends;
-    backends.registry = std::make_unique<qm::WineRegistry>(wine);
-    backends.files = std::make_unique<qm::HostFileSystem>(wine);
+    backends.registry = fixture::prefixRegistry(dir);
+    backends.files = fixture::prefixFiles(dir);
     backends.echo = std::make_unique<fixture::ScriptedEcho>();
     backends.shell = std::make_unique<fixture::RecordingShell>();
     backends.system = std::make_unique<fixture::FixedSystemInfo>();
-    backends.hostFolder = [wine](const QString &folder) { return wine.hostFolder(folder); };
-    backends.windowsFolder = [wine](const QString &chosen) { return wine.toWindowsPath(chosen).value_or(chosen); };
+    backends.hostFolder = [dir](const QString &folder) { return fixture::chooserFolder(dir, folder); };
+    backends.windowsFolder = [dir](const QString &chosen) { return fixture::chosenWindowsPath(dir, chosen); };
     return backends;
 }
 
