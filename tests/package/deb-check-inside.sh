@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs inside the throw-away root of deb-check.sh, as root: installs the package given,
-# starts the program and removes it again, in both echo settings of the kernel.
+# starts the program and removes it again, in both echo settings of the kernel, and
+# configures it again after the setting changed.
 set -euo pipefail
 deb=$1
 name=quenmar-helpcentre
@@ -89,6 +90,13 @@ case "$caps" in
   *) fail "the program was not granted cap_net_raw: '$caps'" ;;
 esac
 start_program with-cap
+
+echo "-- unprivileged echo allowed later, and the package configured again"
+echo "0 2147483647" >"$range"
+dpkg-reconfigure -fnoninteractive "$name" >/tmp/reconfigure.log 2>&1 || { cat /tmp/reconfigure.log >&2; fail "dpkg-reconfigure"; }
+caps=$(getcap "/usr/bin/$name" 2>/dev/null || true)
+[ -z "$caps" ] || fail "the program keeps capabilities it no longer needs: '$caps'"
+echo "  no capabilities"
 remove_package
 
 echo "-- unprivileged echo allowed (ping_group_range \"0 2147483647\")"

@@ -8,7 +8,8 @@
 #    its own, with only loopback) `apt-get install ./…deb` installs it; the program is
 #    found on PATH; where the kernel allows no unprivileged echo it holds cap_net_raw, and
 #    started by an unprivileged user on a virtual display it opens its window with that
-#    capability; where unprivileged echo is allowed it gets none; `apt-get purge` leaves
+#    capability; where unprivileged echo is allowed it gets none, and `dpkg-reconfigure`
+#    takes it back once the setting allows it; `apt-get purge` leaves
 #    none of its files behind.
 # Exits 77 (skipped) with a message where the throw-away root cannot be made (not root, no
 # namespaces or no overlay file system); the checks of the package file itself have run by then.
