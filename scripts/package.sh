@@ -14,14 +14,10 @@ windows_build=${WINDOWS_BUILD_DIR:-$here/build-windows}
 "$here/scripts/deps.sh"
 
 echo "== the Debian package"
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  # Debian's flags, read by CMake when it first configures the folder.
-  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-  CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
-  LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
-  export CXXFLAGS LDFLAGS
-fi
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF >/dev/null
+# Debian's flags, read by CMake when it first configures the folder; for this build only.
+flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
+CXXFLAGS="$(flags CXXFLAGS) $(flags CPPFLAGS)" LDFLAGS=$(flags LDFLAGS) \
+  cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)"
 rm -rf "$dist"
 mkdir -p "$dist"
