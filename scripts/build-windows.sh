@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the help centre for 32-bit Windows: a static Qt for i686-w64-mingw32, made once
 # from Debian's own qt6-base source and kept in a cache outside the clone, then the
-# program against it, packed into a zip in build-windows/ (or $WINDOWS_BUILD_DIR).
+# program against it, packed with its licence notes into a zip and an installer (NSIS) in
+# build-windows/ (or $WINDOWS_BUILD_DIR).
 #
 #   scripts/build-windows.sh            Qt (when not cached) and the program
 #   scripts/build-windows.sh --qt-only  only Qt
@@ -11,7 +12,7 @@ build=${WINDOWS_BUILD_DIR:-$here/build-windows}
 jobs=${JOBS:-$(nproc)}
 
 "$here/scripts/deps.sh" g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-  ninja-build dpkg-dev zip qt6-base-dev-tools
+  ninja-build dpkg-dev zip qt6-base-dev-tools nsis
 
 # Qt is built from the source of the same qt6-base whose host tools (moc, rcc, uic) are
 # installed; its version names the cache.
@@ -73,5 +74,5 @@ echo "== building the help centre for Windows in $build"
   -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS="${QM_BUILD_TESTS:-OFF}" \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$here/tests/windows/wine-run.sh" >/dev/null
 cmake --build "$build" -j"$jobs"
-cmake --build "$build" --target windows-zip
-echo "The Windows build: $(ls "$build"/*.zip)"
+cmake --build "$build" --target windows-zip windows-installer
+echo "The Windows build: $(ls "$build"/*.zip) and its installer $(ls "$build"/*-setup.exe)"

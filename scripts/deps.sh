@@ -12,6 +12,8 @@ packages=(
   xvfb xauth x11-utils imagemagick
   iproute2 util-linux
   python3 python3-gi gir1.2-atspi-2.0 at-spi2-core dbus desktop-file-utils
+  # the Debian package and its checks
+  dpkg-dev lintian appstream libcap2-bin
   # fuzzing (libFuzzer from Debian's clang) and the benchmarks' window timer and memory peaks
   clang-14 libclang-rt-14-dev libxcb1-dev time
 )

@@ -5,7 +5,10 @@
 #    Wine's own registry, files, echo service, sockets, system facts and shell);
 #  - the real quenmar-helpcentre.exe: the game's key written with Wine's own `reg add`
 #    shows the installation; with no key the folder prompt opens and the key exists,
-#    empty, afterwards; a number as "Directory" shows "Invalid data type for 'Directory'".
+#    empty, afterwards; a number as "Directory" shows "Invalid data type for 'Directory'";
+#  - the installer (tools/windows_installer_check.py): the silent install puts the program
+#    into Program Files with a Start-menu shortcut and an uninstall entry, the program starts
+#    from the shortcut, and the silent uninstall leaves drive C: and the registry as before.
 # Pictures of the pages go to docs/windows-*.png with WINDOWS_SCREENSHOTS=1. Everything
 # under Wine runs in a network of its own with only loopback up (tools/offline-session.sh).
 set -euo pipefail
@@ -17,7 +20,7 @@ if [ "${1:-}" != --offline ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     if [ "$(id -u)" -eq 0 ]; then dpkg --add-architecture i386; else sudo dpkg --add-architecture i386; fi
   fi
-  "$here/scripts/deps.sh" wine wine32 fonts-wine xvfb xauth x11-utils xdotool imagemagick \
+  "$here/scripts/deps.sh" wine wine32 fonts-wine nsis xvfb xauth x11-utils xdotool imagemagick \
     tesseract-ocr tesseract-ocr-eng python3 iproute2 util-linux dbus
   QM_BUILD_TESTS=ON WINDOWS_BUILD_DIR=$build "$here/scripts/build-windows.sh"
 
@@ -53,3 +56,10 @@ echo "== test suites under Wine"
 echo "== the real program under Wine"
 python3 "$here/tools/windows_exe_check.py" --exe "$build/app/quenmar-helpcentre.exe" \
   --work "$work" ${WINDOWS_SCREENSHOTS:+--screenshots "$here/docs"}
+
+echo "== the installer under Wine"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+installer=$build/quenmar-helpcentre-$version-windows-x86-setup.exe
+[ -f "$installer" ] || { echo "FAIL: $installer was not built (makensis missing?)" >&2; exit 1; }
+python3 "$here/tools/windows_installer_check.py" --installer "$installer" \
+  --exe "$build/app/quenmar-helpcentre.exe" --version "$version" --work "$work"
