@@ -94,7 +94,10 @@ def start(exe, work, name):
 
 
 def stop(process, window):
-    run("xdotool", "windowclose", window, check=False)
+    # Alt+F4 to the focused window, as a player closes it; it goes through the window's own
+    # close, where destroying its X window would not.
+    run("xdotool", "windowfocus", window, check=False)
+    run("xdotool", "key", "alt+F4", check=False)
     try:
         process.wait(timeout=20)
     except subprocess.TimeoutExpired:
