@@ -41,20 +41,6 @@ QByteArray netNamespace()
     return n > 0 ? QByteArray(link, int(n)) : QByteArray();
 }
 
-bool bringLoopbackUp()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags |= IFF_UP | IFF_RUNNING;
-    ok = ok && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    ::close(fd);
-    return ok;
-}
-
 // Only ever called inside a namespace of our own: the setting dies with it.
 bool writeNamespaceSetting(const char *path, const char *value)
 {
@@ -342,7 +328,7 @@ void IcmpEchoTest::isolatedNetwork()
         if (::unshare(CLONE_NEWNET) != 0 || netNamespace() == before)
             ::_exit(NoNamespace);
         const bool ipv6 = address.contains(QLatin1Char(':'));
-        if ((loopbackUp && !bringLoopbackUp()) || (ignoreEchoes && !ignoreEchoRequests(ipv6)))
+        if ((loopbackUp && !netns::detail::bringLoopbackUp()) || (ignoreEchoes && !ignoreEchoRequests(ipv6)))
             ::_exit(SetupFailed);
         if (unprivileged && !allowUnprivilegedEcho(ipv6))
             ::_exit(NoUnprivilegedSockets);

@@ -266,8 +266,8 @@ void TestPrefixFinder::choiceAmongSeveral()
         return name == QLatin1String(".wine") ? QStringLiteral("home/.wine")
                                               : QStringLiteral("home/.local/share/bottles/bottles/") + name;
     };
-    for (const QString &spec : prefixes) {
-        const QStringList parts = spec.split(QLatin1Char(' '));
+    for (const QString &row : prefixes) {
+        const QStringList parts = row.split(QLatin1Char(' '));
         const QString where = place(parts.at(0));
         const QString kind = parts.at(1);
         const int written = parts.at(2).toInt();
