@@ -17,6 +17,31 @@
 
 using namespace qm;
 
+namespace {
+
+// Starts a lookup and waits for its one answer, which never comes inside the call.
+void awaitAnswer(const QString &host, ResolveResult &answer)
+{
+    QObject context;
+    int calls = 0;
+    resolveAsync(host, &context, [&](const ResolveResult &result) {
+        ++calls;
+        answer = result;
+    });
+    QCOMPARE(calls, 0);
+    QTRY_COMPARE(calls, 1);
+}
+
+QStringList texts(const std::vector<IpAddress> &addresses)
+{
+    QStringList result;
+    for (const IpAddress &address : addresses)
+        result << address.toString();
+    return result;
+}
+
+} // namespace
+
 // Only numeric addresses, "localhost" and names under ".invalid" are used, other names only
 // in a network of the test's own: nothing here may ask a name server outside this machine.
 class ResolverTest : public QObject
@@ -233,15 +258,10 @@ void ResolverTest::asyncRefusalArrivesLater()
 {
     QFETCH(QString, host);
 
-    QObject context;
-    int calls = 0;
     ResolveResult last;
-    resolveAsync(host, &context, [&](const ResolveResult &result) {
-        ++calls;
-        last = result;
-    });
-    QCOMPARE(calls, 0); // never inside the call
-    QTRY_COMPARE(calls, 1);
+    awaitAnswer(host, last);
+    if (QTest::currentTestFailed())
+        return;
     QVERIFY(last.addresses.empty());
     QVERIFY(!last.error.isEmpty());
 }
@@ -261,18 +281,11 @@ void ResolverTest::asyncAddress()
     QFETCH(QString, host);
     QFETCH(QString, expected);
 
-    QObject context;
-    int calls = 0;
     ResolveResult last;
-    resolveAsync(host, &context, [&](const ResolveResult &result) {
-        ++calls;
-        last = result;
-    });
-    QCOMPARE(calls, 0);
-    QTRY_COMPARE(calls, 1);
-    QStringList addresses;
-    for (const IpAddress &address : last.addresses)
-        addresses << address.toString();
+    awaitAnswer(host, last);
+    if (QTest::currentTestFailed())
+        return;
+    const QStringList addresses = texts(last.addresses);
     QVERIFY2(addresses.contains(expected), qPrintable(addresses.join(QLatin1Char(' '))));
     QVERIFY(last.error.isEmpty());
 }
@@ -287,17 +300,11 @@ void ResolverTest::asyncGivesEveryAddress()
         netns::filesAndDnsOnly()}));
 
     for (const QString &host : {QStringLiteral("localhost"), QStringLiteral("game.quenmar.test")}) {
-        QObject context;
-        int calls = 0;
         ResolveResult last;
-        resolveAsync(host, &context, [&](const ResolveResult &result) {
-            ++calls;
-            last = result;
-        });
-        QTRY_COMPARE(calls, 1);
-        QStringList addresses;
-        for (const IpAddress &address : last.addresses)
-            addresses << address.toString();
+        awaitAnswer(host, last);
+        if (QTest::currentTestFailed())
+            return;
+        const QStringList addresses = texts(last.addresses);
         const QString ipv4 = host == QStringLiteral("localhost") ? QStringLiteral("127.0.0.1")
                                                                  : QStringLiteral("127.0.0.7");
         QCOMPARE(addresses, (QStringList{QStringLiteral("::1"), ipv4}));
